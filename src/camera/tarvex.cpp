@@ -1,0 +1,231 @@
+#include "pelorin/tarvex.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <iostream>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+#include "pelorin/adc_sim.hpp"
+#include "pelorin/pmt_sim.hpp"
+#include "pelorin/trigger_sim.hpp"
+#include "stages/input_checks.hpp"
+
+namespace pelorin {
+
+struct Tarvex::Impl {
+    PiecewiseLinearPMTSim pmt_sim;
+    ADCSim adc_sim;
+    TriggerSim trigger_sim;
+    std::mt19937 rng;
+    int waveform_samples;
+    int trigger_offset;
+    double offset;
+    double pulse_duration;
+    EarlyHandling early_handling;
+    double max_delay;  ///< largest |delay| of the time spectrum, bounds PE times on the grid
+};
+
+namespace {
+
+std::string printf_seconds(const char* prefix, double time) {
+    char buffer[512];
+    std::snprintf(buffer, sizeof buffer, "%s%fs.", prefix, time);
+    return buffer;
+}
+
+/// Trailing zeros of a window that ran past the stored ADC samples read as the baseline.
+void fill_trailing_zeros(std::vector<std::uint16_t>& samples, double offset) {
+    if (!(offset > 0.0) || samples.empty() || samples.back() != 0) {
+        return;
+    }
+    // Low 16 bits of the offset truncated toward zero, exact for any positive offset.
+    const auto fill = static_cast<std::uint16_t>(std::fmod(std::trunc(offset), 65536.0));
+    for (auto it = samples.rbegin(); it != samples.rend() && *it == 0; ++it) {
+        *it = fill;
+    }
+}
+
+void check_arguments(double pmt_time_step, double adc_step, double gain, double offset,
+                     double preamp_clip, double noise, double clip, int trigger_norm,
+                     Tarvex::EarlyHandling early_handling) {
+    checks::require_step(pmt_time_step, "pmt_time_step");
+    checks::require_step(adc_step, "adc_step");
+    checks::require_adc_period(adc_step, pmt_time_step, "adc_step");
+    checks::require_finite(gain, "gain");
+    checks::require_float_range(offset, "offset");
+    checks::require_finite(preamp_clip, "preamp_clip");
+    checks::require_finite(noise, "noise");
+    checks::require_adc_clip(clip, "clip");
+    checks::require_nonzero(trigger_norm, "trigger_norm");
+    const int policy = static_cast<int>(early_handling);
+    if (policy < 0 || policy > 3) {
+        throw std::invalid_argument("early_handling must be IGNORE, ZERO, WARN or THROW");
+    }
+}
+
+}  // namespace
+
+Spectrum Tarvex::read_spectrum(const std::filesystem::path& path) { return read_spectrum_file(path); }
+
+Tarvex::Tarvex(const std::filesystem::path& time_spectrum,
+               const std::filesystem::path& amplitude_spectrum, double pmt_time_step,
+               double adc_step, const std::filesystem::path& pulse_shape, int jitter, double gain,
+               double offset, double preamp_clip, double noise, double clip, int waveform_samples,
+               int retrigger_offset, std::vector<int> trigger_kernel, int adc_threshold,
+               int trigger_norm, int trigger_offset, int seed, EarlyHandling early_handling) {
+    check_arguments(pmt_time_step, adc_step, gain, offset, preamp_clip, noise, clip, trigger_norm,
+                    early_handling);
+    const Spectrum times = read_density_spectrum(time_spectrum);
+    const Spectrum amplitudes = read_density_spectrum(amplitude_spectrum);
+    PiecewiseLinearPMTSim pmt_sim = make_pmt_sim(times, amplitudes, pmt_time_step);
+
+    const Spectrum shape =
+        read_pulse_shape(pulse_shape, pmt_time_step, "Pulse shape time step does not match PMT step.");
+    // Only the y column enters the kernel: its first tap acts at zero delay.
+    ADCSim adc_sim(adc_step, SparseConvolution<double>{pmt_time_step, shape.second}, jitter, gain,
+                   offset, preamp_clip, noise, clip);
+    TriggerSim trigger_sim(adc_step, waveform_samples, retrigger_offset, std::move(trigger_kernel),
+                           adc_threshold, trigger_norm);
+    std::mt19937 rng(static_cast<std::mt19937::result_type>(seed));
+    const double pulse_duration = shape.first.back() - shape.first.front();
+
+    impl = std::make_unique<Impl>(Impl{std::move(pmt_sim), std::move(adc_sim), std::move(trigger_sim),
+                                       rng, waveform_samples, trigger_offset, offset, pulse_duration,
+                                       early_handling, largest_delay(times)});
+}
+
+Tarvex::Tarvex(const Tarvex& other)
+    : impl(other.impl ? std::make_unique<Impl>(*other.impl) : nullptr) {}
+
+Tarvex& Tarvex::operator=(const Tarvex& other) {
+    if (this != &other) {
+        Tarvex copy(other);
+        std::swap(impl, copy.impl);
+    }
+    return *this;
+}
+
+Tarvex::Tarvex(Tarvex&& other) noexcept = default;
+Tarvex& Tarvex::operator=(Tarvex&& other) noexcept = default;
+Tarvex::~Tarvex() = default;
+
+Tarvex::Impl& Tarvex::state() {
+    if (!impl) {
+        throw std::logic_error("Tarvex: the model was moved from and holds no state");
+    }
+    return *impl;
+}
+
+const Tarvex::Impl& Tarvex::state() const { return const_cast<Tarvex*>(this)->state(); }
+
+double Tarvex::pulse_duration() const { return state().pulse_duration; }
+
+std::vector<corvane::TarvexTrigger> Tarvex::simulate(const std::vector<double>& pe_times, int channel) {
+    Impl& s = state();
+    checks::require_grid_times(pe_times, s.max_delay, s.pmt_sim.step, "pe_times");
+
+    const SparseWaveform<double> analog = s.pmt_sim.simulate(pe_times, s.rng);
+    const SparseWaveform<unsigned short> adc = s.adc_sim.simulate(analog, s.rng);
+    const std::vector<double> trigger_times = s.trigger_sim.simulate(adc);
+
+    std::vector<corvane::TarvexTrigger> records;
+    records.reserve(trigger_times.size());
+    for (const double trigger_time : trigger_times) {
+        const double step = adc.step;
+        const double start = static_cast<double>(s.trigger_offset) * step + trigger_time;
+        const double end = static_cast<double>(s.waveform_samples) * step + start;
+        std::vector<std::uint16_t> samples = adc.get_samples(start, end);
+        fill_trailing_zeros(samples, s.offset);
+
+        corvane::ReadoutTime time{0, 0};
+        if (start < 0.0) {
+            switch (s.early_handling) {
+                case EarlyHandling::IGNORE:
+                    continue;
+                case EarlyHandling::WARN:
+                    std::cerr << "[Warning] Ignoring early trigger at " << start << " s." << std::endl;
+                    continue;
+                case EarlyHandling::THROW:
+                    throw std::runtime_error(printf_seconds("Early trigger at ", start));
+                case EarlyHandling::ZERO:
+                    break;
+            }
+        } else {
+            time = corvane::split_readout_time(start);
+        }
+        records.push_back(corvane::make_tarvex_trigger(channel, time, std::move(samples), s.offset));
+    }
+    return records;
+}
+
+std::vector<corvane::TarvexTrigger> Tarvex::simulate_external_trigger(
+    const std::vector<double>& pe_times, const std::vector<double>& trigger_times,
+    double readout_window, int channel) {
+    Impl& s = state();
+    const double pmt_step = s.pmt_sim.step;
+    const double half_pulse = 0.5 * s.pulse_duration;
+    checks::require_grid_times(pe_times, s.max_delay, pmt_step, "pe_times");
+    checks::require_finite(readout_window, "readout_window");
+    const double reach = std::fabs(readout_window) + half_pulse;
+    checks::require_grid_times(trigger_times, reach, pmt_step, "trigger_times");
+    for (const double t : trigger_times) {
+        // The forcing walks in steps of half a pulse; at times where that step is lost
+        // in rounding the walk would never end.
+        const double far_end = t + readout_window + half_pulse;
+        if (t >= 0.0 && !(far_end + half_pulse > far_end)) {
+            throw std::invalid_argument(
+                "trigger_times holds a time too large to resolve half the pulse duration");
+        }
+    }
+
+    SparseWaveform<double> analog = s.pmt_sim.simulate(pe_times, s.rng);
+
+    // Zero-valued analog samples over every window make the ADC produce offset and
+    // noise where no pulse is; existing samples keep their values.
+    std::vector<SparseWaveform<double>::Sample> forced;
+    for (const double t : trigger_times) {
+        if (t < 0.0) {
+            throw std::runtime_error(printf_seconds("External trigger time cannot be negative: ", t));
+        }
+        for (double u = t - half_pulse; t + readout_window + half_pulse > u; u = u + half_pulse) {
+            forced.emplace_back(time_to_index(u, pmt_step), 0.0);
+        }
+    }
+    analog.add_samples(std::move(forced));
+
+    const SparseWaveform<unsigned short> adc = s.adc_sim.simulate(analog, s.rng);
+    std::vector<corvane::TarvexTrigger> records;
+    records.reserve(trigger_times.size());
+    for (const double t : trigger_times) {
+        std::vector<std::uint16_t> samples = adc.get_samples(t, t + readout_window);
+        records.push_back(corvane::make_tarvex_trigger(channel, corvane::split_readout_time(t),
+                                                       std::move(samples), s.offset));
+    }
+    return records;
+}
+
+double Tarvex::calibrate_delay(std::size_t num_pes, std::size_t num_sim) {
+    state();
+    const std::vector<double> burst(num_pes, 0.0);
+    double sum = 0.0;
+    std::size_t valid = 0;
+    for (std::size_t run = 0; run < num_sim; ++run) {
+        const auto records = simulate(burst, 0);
+        if (records.size() == 1) {
+            ++valid;
+            sum += static_cast<double>(records.front().trigger_time_ticks) *
+                   corvane::TarvexTrigger::SECONDS_PER_TICK;
+        }
+    }
+    if (valid < num_sim / 2) {
+        throw std::runtime_error(
+            "Too many simulations did not produce a valid trigger. Calibration failed.");
+    }
+    return sum / static_cast<double>(valid);
+}
+
+}  // namespace pelorin

@@ -1,0 +1,207 @@
+#include "module/bindings.hpp"
+
+#include <pybind11/stl/filesystem.h>
+
+#include "pelorin/tarvex.hpp"
+
+namespace pelorin::bindings {
+namespace {
+
+using Records = std::vector<corvane::TarvexTrigger>;
+
+Records simulate_overload_helper(Tarvex& model, const DoubleArray& pe_times, int channel) {
+    return model.simulate(to_vector(pe_times), channel);
+}
+
+Records simulate_external_trigger_overload_helper(Tarvex& model, const DoubleArray& pe_times,
+                                                  const DoubleArray& trigger_times,
+                                                  double readout_window, int channel) {
+    const std::vector<double> pes = to_vector(pe_times);
+    const std::vector<double> triggers = to_vector(trigger_times);
+    return model.simulate_external_trigger(pes, triggers, readout_window, channel);
+}
+
+Records simulate_pe_list_helper(Tarvex& model, const PEList& pe_list) {
+    return simulate_each_entry(model, pe_list);
+}
+
+constexpr const char* init_doc = R"(Constructor for Tarvex.
+
+Parameters
+----------
+time_spectrum : Path
+    Path to the time spectrum of the PMT
+amplitude_spectrum : Path
+    Path to the amplitude spectrum of the PMT
+pmt_time_step : float
+    Time step of the PMT waveform in seconds
+adc_step : float
+    The time step for the ADC in seconds
+pulse_shape : Path
+    Path to the pulse shape of the electronics
+jitter : int
+    Offset of ADC samples relative to simulation times, 0 for no jitter, -1 for random jitter
+gain : float
+    ADC gain (scale factor of normalized amplitude) in LSB
+offset : float
+    ADC offset in LSB
+preamp_clip : float
+    Upper bound of ADC samples before noise is applied in LSB
+noise : float
+    Standard deviation of gaussian noise in LSB
+clip : float
+    Upper bound of ADC samples after noise is applied in LSB
+waveform_samples : int
+    number of waveform samples per trigger
+retrigger_offset : int
+    minimum number of samples between two triggers
+trigger_kernel : List[int]
+    kernel to convolve the waveform with before applying the threshold
+adc_threshold : int
+    trigger threshold in LSB
+trigger_norm : int
+    divide the trigger signal by this value before applying the threshold
+trigger_offset : int
+    offset of the waveform start relative to the trigger time in number of ADC steps
+seed : int
+    Random generator seed
+early_handling : EarlyHandling, optional
+    How to handle triggers that occur before time 0 (default is WARN))";
+
+constexpr const char* simulate_list_doc = R"(Simulates the Tarvex triggers for the given PE times.
+
+Parameters
+----------
+pe_times : List[float]
+    A vector of photo electron times in seconds
+channel : int, optional
+    The channel number of the PMT (default is 0)
+
+Returns
+-------
+List[TarvexTrigger]
+    A vector of TarvexTrigger objects containing the simulated triggers)";
+
+constexpr const char* simulate_array_doc = R"(Simulates the Tarvex triggers for the given PE times.
+
+Parameters
+----------
+pe_times : numpy.ndarray
+    A vector of photo electron times in seconds
+channel : int, optional
+    The channel number of the PMT (default is 0)
+
+Returns
+-------
+List[TarvexTrigger]
+    A vector of TarvexTrigger objects containing the simulated triggers)";
+
+constexpr const char* external_list_doc = R"(Simulates the Tarvex triggers for the given PE times and external trigger times.
+This functions simulates externally triggered readout, e.g. lab measurements.ADC simulation is forced for the full readout window to make sure noise is properly accounted for.
+
+Parameters
+----------
+pe_times : List[float]
+    A vector of photo electron times in seconds
+trigger_times : List[float]
+    A vector of external trigger times in seconds
+readout_window : float
+    The readout window for each trigger in seconds
+channel : int, optional
+    The channel number of the PMT (default is 0)
+
+Returns
+-------
+List[TarvexTrigger]
+    A vector of TarvexTrigger objects containing the simulated triggers)";
+
+constexpr const char* external_array_doc = R"(Simulates the Tarvex triggers for the given PE times and external trigger times.
+This functions simulates externally triggered readout, e.g. lab measurements.ADC simulation is forced for the full readout window to make sure noise is properly accounted for.
+
+Parameters
+----------
+pe_times : numpy.ndarray
+    A vector of photo electron times in seconds
+trigger_times : numpy.ndarray
+    A vector of external trigger times in seconds
+readout_window : float
+    The readout window for each trigger in seconds
+channel : int, optional
+    The channel number of the PMT (default is 0)
+
+Returns
+-------
+List[TarvexTrigger]
+    A vector of TarvexTrigger objects containing the simulated triggers)";
+
+constexpr const char* pe_list_doc = R"(Simulates the Tarvex triggers for a full PE list.
+This function is meant to directly take the output of the background simulation as input.
+
+Parameters
+----------
+pe_list : List[Tuple[int, List[float]]]
+    A list of tuples containing the channel number and a vector of photo electron times in seconds
+
+Returns
+-------
+List[TarvexTrigger]
+    A vector of TarvexTrigger objects containing the simulated triggers)";
+
+void register_early_handling(py::module_& m) {
+    py::enum_<Tarvex::EarlyHandling>(m, "EarlyHandling")
+        .value("IGNORE", Tarvex::EarlyHandling::IGNORE, "Ignore early triggers")
+        .value("ZERO", Tarvex::EarlyHandling::ZERO, "Clamp early triggers to zero")
+        .value("WARN", Tarvex::EarlyHandling::WARN, "Warn and ignore early triggers")
+        .value("THROW", Tarvex::EarlyHandling::THROW, "Throw on early triggers")
+        .export_values();
+}
+
+void register_trigger_record(py::module_& m) {
+    using corvane::TarvexTrigger;
+    py::class_<TarvexTrigger>(m, "TarvexTrigger", py::module_local())
+        .def_readwrite("channel", &TarvexTrigger::channel, "Channel number")
+        .def_readwrite("trigger_time_s", &TarvexTrigger::trigger_time_s, "Seconds since run start")
+        .def_readwrite("trigger_time_ticks", &TarvexTrigger::trigger_time_ticks,
+                       "Ticks since last full second (tick = 4ns)")
+        .def_readwrite("baseline", &TarvexTrigger::baseline, "Baseline in LSB")
+        .def_readwrite("intsum", &TarvexTrigger::intsum, "Waveform sum in LSB")
+        .def_readwrite("waveform", &TarvexTrigger::waveform, "ADC samples in LSB")
+        .def_readonly_static("SECONDS_PER_TICK", &TarvexTrigger::SECONDS_PER_TICK,
+                             "Number of seconds per tick (4ns)");
+}
+
+void register_model(py::module_& m) {
+    py::class_<Tarvex>(m, "Tarvex")
+        .def(py::init<const std::filesystem::path&, const std::filesystem::path&, double, double,
+                      const std::filesystem::path&, int, double, double, double, double, double, int,
+                      int, std::vector<int>, int, int, int, int, Tarvex::EarlyHandling>(),
+             py::arg("time_spectrum"), py::arg("amplitude_spectrum"), py::arg("pmt_time_step"),
+             py::arg("adc_step"), py::arg("pulse_shape"), py::arg("jitter"), py::arg("gain"),
+             py::arg("offset"), py::arg("preamp_clip"), py::arg("noise"), py::arg("clip"),
+             py::arg("waveform_samples"), py::arg("retrigger_offset"), py::arg("trigger_kernel"),
+             py::arg("adc_threshold"), py::arg("trigger_norm"), py::arg("trigger_offset"),
+             py::arg("seed"), py::arg("early_handling") = Tarvex::EarlyHandling::WARN, init_doc)
+        .def("simulate", &Tarvex::simulate, py::arg("pe_times"), py::arg("channel") = 0,
+             simulate_list_doc)
+        .def("simulate", &simulate_overload_helper, py::arg("pe_times"), py::arg("channel") = 0,
+             simulate_array_doc)
+        .def("simulate_external_trigger", &Tarvex::simulate_external_trigger, py::arg("pe_times"),
+             py::arg("trigger_times"), py::arg("readout_window"), py::arg("channel") = 0,
+             external_list_doc)
+        .def("simulate_external_trigger", &simulate_external_trigger_overload_helper,
+             py::arg("pe_times"), py::arg("trigger_times"), py::arg("readout_window"),
+             py::arg("channel") = 0, external_array_doc)
+        .def("calibrate_delay", &Tarvex::calibrate_delay, py::arg("num_pes"), py::arg("num_sim"),
+             calibrate_delay_doc)
+        .def("simulate_pe_list", &simulate_pe_list_helper, py::arg("pe_list"), pe_list_doc);
+}
+
+}  // namespace
+
+void register_camera(py::module_& m) {
+    register_early_handling(m);
+    register_trigger_record(m);
+    register_model(m);
+}
+
+}  // namespace pelorin::bindings

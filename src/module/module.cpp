@@ -1,0 +1,14 @@
+#include "module/bindings.hpp"
+
+// Registration order matters: the containers come before the record and model
+// classes, so their element types are still unbound when they are registered.
+PYBIND11_MODULE(pelorin, m, py::mod_gil_not_used(), py::multiple_interpreters::not_supported()) {
+    // Docstrings are the numpydoc texts alone, without generated signature lines.
+    py::options options;
+    options.disable_function_signatures();
+
+    pelorin::bindings::register_containers(m);
+    pelorin::bindings::register_camera(m);
+    pelorin::bindings::register_multipmt(m);
+    pelorin::bindings::register_generate_pe_list(m);
+}

@@ -1,0 +1,81 @@
+#include "stages/input_checks.hpp"
+
+#include <cmath>
+#include <limits>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+
+namespace pelorin::checks {
+namespace {
+
+// Grid indices stay below 2^62 so that kernel taps, window lengths and index
+// differences computed from them cannot leave the signed 64-bit range.
+constexpr double max_grid_index = 4611686018427387904.0;  // 2^62
+
+[[noreturn]] void fail(const char* name, const std::string& requirement, double value) {
+    std::ostringstream message;
+    message << name << " must be " << requirement << ", got " << value;
+    throw std::invalid_argument(message.str());
+}
+
+}  // namespace
+
+void require_step(double value, const char* name) {
+    if (!(std::isfinite(value) && value > 0.0)) {
+        fail(name, "a finite, positive number of seconds", value);
+    }
+}
+
+void require_finite(double value, const char* name) {
+    if (!std::isfinite(value)) {
+        fail(name, "a finite number", value);
+    }
+}
+
+void require_float_range(double value, const char* name) {
+    if (!(std::fabs(value) <= static_cast<double>(std::numeric_limits<float>::max()))) {
+        fail(name, "a finite number within single-precision range", value);
+    }
+}
+
+void require_adc_period(double adc_step, double pmt_time_step, const char* name) {
+    const double period = (adc_step + 0.001 * pmt_time_step) / pmt_time_step;
+    if (!(period >= 1.0)) {
+        fail(name, "at least one pmt_time_step long", adc_step);
+    }
+    if (!(period < static_cast<double>(std::numeric_limits<int>::max()))) {
+        fail(name, "at most 2147483646 pmt_time_steps long", adc_step);
+    }
+}
+
+void require_adc_clip(double clip, const char* name) {
+    const double rounded = std::round(clip);
+    if (!(rounded >= static_cast<double>(std::numeric_limits<int>::min()) &&
+          rounded <= static_cast<double>(std::numeric_limits<int>::max()))) {
+        fail(name, "a finite number of LSB within the 32-bit integer range", clip);
+    }
+}
+
+void require_nonzero(int value, const char* name) {
+    if (value == 0) {
+        fail(name, "non-zero", value);
+    }
+}
+
+void require_grid_time(double time, double reach, double step, const char* name) {
+    if (!std::isfinite(time)) {
+        fail(name, "finite (times in seconds)", time);
+    }
+    if (!((std::fabs(time) + reach) / step < max_grid_index)) {
+        fail(name, "within the range of the time grid (|time| / step below 2^62)", time);
+    }
+}
+
+void require_grid_times(const std::vector<double>& times, double reach, double step, const char* name) {
+    for (const double time : times) {
+        require_grid_time(time, reach, step, name);
+    }
+}
+
+}  // namespace pelorin::checks
