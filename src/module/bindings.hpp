@@ -8,6 +8,7 @@
 #include <pybind11/stl_bind.h>
 
 #include <cstdint>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -32,6 +33,16 @@ using DoubleArray = py::array_t<double, py::array::forcecast>;
 
 /// Copies the array's elements in row-major order, whatever its strides.
 std::vector<double> to_vector(const DoubleArray& array);
+
+/// A docstring whose "{times}" placeholders take the type text of the PE-time
+/// argument: "List[float]" for the container overload, "numpy.ndarray" for the array one.
+inline std::string with_times_type(std::string doc, const char* type) {
+    static const std::string placeholder = "{times}";
+    for (auto at = doc.find(placeholder); at != std::string::npos; at = doc.find(placeholder, at)) {
+        doc.replace(at, placeholder.size(), type);
+    }
+    return doc;
+}
 
 /// The same text serves both models.
 inline constexpr const char* calibrate_delay_doc = R"(Calibrates the delay between PE times and trigger times.

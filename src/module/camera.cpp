@@ -68,11 +68,11 @@ seed : int
 early_handling : EarlyHandling, optional
     How to handle triggers that occur before time 0 (default is WARN))";
 
-constexpr const char* simulate_list_doc = R"(Simulates the Tarvex triggers for the given PE times.
+constexpr const char* simulate_doc = R"(Simulates the Tarvex triggers for the given PE times.
 
 Parameters
 ----------
-pe_times : List[float]
+pe_times : {times}
     A vector of photo electron times in seconds
 channel : int, optional
     The channel number of the PMT (default is 0)
@@ -82,47 +82,14 @@ Returns
 List[TarvexTrigger]
     A vector of TarvexTrigger objects containing the simulated triggers)";
 
-constexpr const char* simulate_array_doc = R"(Simulates the Tarvex triggers for the given PE times.
-
-Parameters
-----------
-pe_times : numpy.ndarray
-    A vector of photo electron times in seconds
-channel : int, optional
-    The channel number of the PMT (default is 0)
-
-Returns
--------
-List[TarvexTrigger]
-    A vector of TarvexTrigger objects containing the simulated triggers)";
-
-constexpr const char* external_list_doc = R"(Simulates the Tarvex triggers for the given PE times and external trigger times.
+constexpr const char* external_trigger_doc = R"(Simulates the Tarvex triggers for the given PE times and external trigger times.
 This functions simulates externally triggered readout, e.g. lab measurements.ADC simulation is forced for the full readout window to make sure noise is properly accounted for.
 
 Parameters
 ----------
-pe_times : List[float]
+pe_times : {times}
     A vector of photo electron times in seconds
-trigger_times : List[float]
-    A vector of external trigger times in seconds
-readout_window : float
-    The readout window for each trigger in seconds
-channel : int, optional
-    The channel number of the PMT (default is 0)
-
-Returns
--------
-List[TarvexTrigger]
-    A vector of TarvexTrigger objects containing the simulated triggers)";
-
-constexpr const char* external_array_doc = R"(Simulates the Tarvex triggers for the given PE times and external trigger times.
-This functions simulates externally triggered readout, e.g. lab measurements.ADC simulation is forced for the full readout window to make sure noise is properly accounted for.
-
-Parameters
-----------
-pe_times : numpy.ndarray
-    A vector of photo electron times in seconds
-trigger_times : numpy.ndarray
+trigger_times : {times}
     A vector of external trigger times in seconds
 readout_window : float
     The readout window for each trigger in seconds
@@ -182,15 +149,15 @@ void register_model(py::module_& m) {
              py::arg("adc_threshold"), py::arg("trigger_norm"), py::arg("trigger_offset"),
              py::arg("seed"), py::arg("early_handling") = Tarvex::EarlyHandling::WARN, init_doc)
         .def("simulate", &Tarvex::simulate, py::arg("pe_times"), py::arg("channel") = 0,
-             simulate_list_doc)
+             with_times_type(simulate_doc, "List[float]").c_str())
         .def("simulate", &simulate_overload_helper, py::arg("pe_times"), py::arg("channel") = 0,
-             simulate_array_doc)
+             with_times_type(simulate_doc, "numpy.ndarray").c_str())
         .def("simulate_external_trigger", &Tarvex::simulate_external_trigger, py::arg("pe_times"),
              py::arg("trigger_times"), py::arg("readout_window"), py::arg("channel") = 0,
-             external_list_doc)
+             with_times_type(external_trigger_doc, "List[float]").c_str())
         .def("simulate_external_trigger", &simulate_external_trigger_overload_helper,
              py::arg("pe_times"), py::arg("trigger_times"), py::arg("readout_window"),
-             py::arg("channel") = 0, external_array_doc)
+             py::arg("channel") = 0, with_times_type(external_trigger_doc, "numpy.ndarray").c_str())
         .def("calibrate_delay", &Tarvex::calibrate_delay, py::arg("num_pes"), py::arg("num_sim"),
              calibrate_delay_doc)
         .def("simulate_pe_list", &simulate_pe_list_helper, py::arg("pe_list"), pe_list_doc);

@@ -60,25 +60,11 @@ seed : int
     Random generator seed
 )";
 
-constexpr const char* simulate_list_doc = R"(Simulates the MultiPMT triggers for the given PE times.
+constexpr const char* simulate_doc = R"(Simulates the MultiPMT triggers for the given PE times.
 
 Parameters
 ----------
-pe_times : List[float]
-    A vector of photo electron times in seconds
-channel : int, optional
-    The channel number of the PMT
-
-Returns
--------
-List[MultiPMTTrigger]
-    A vector of MultiPMTTrigger objects containing the simulated triggers)";
-
-constexpr const char* simulate_array_doc = R"(Simulates the MultiPMT triggers for the given PE times.
-
-Parameters
-----------
-pe_times : numpy.ndarray
+pe_times : {times}
     A vector of photo electron times in seconds
 channel : int, optional
     The channel number of the PMT
@@ -123,9 +109,9 @@ void register_model(py::module_& m) {
              py::arg("adc_gain"), py::arg("adc_offset"), py::arg("adc_noise"), py::arg("adc_clip"),
              py::arg("sample_delay"), py::arg("seed"), init_doc)
         .def("simulate", &MultiPMT::simulate, py::arg("pe_times"), py::arg("channel") = 0,
-             simulate_list_doc)
+             with_times_type(simulate_doc, "List[float]").c_str())
         .def("simulate", &simulate_overload_helper_multipmt, py::arg("pe_times"),
-             py::arg("channel") = 0, simulate_array_doc)
+             py::arg("channel") = 0, with_times_type(simulate_doc, "numpy.ndarray").c_str())
         .def("calibrate_delay", &MultiPMT::calibrate_delay, py::arg("num_pes"), py::arg("num_sim"),
              calibrate_delay_doc)
         .def("simulate_pe_list", &simulate_pe_list_helper_multipmt, py::arg("pe_list"), pe_list_doc);
