@@ -12,6 +12,7 @@
 #include "pelorin/adc_sim.hpp"
 #include "pelorin/pmt_sim.hpp"
 #include "pelorin/trigger_sim.hpp"
+#include "stages/burst_calibration.hpp"
 #include "stages/input_checks.hpp"
 
 namespace pelorin {
@@ -30,6 +31,10 @@ struct Tarvex::Impl {
 };
 
 namespace {
+
+// Upper bound on the zero-valued analog samples of one externally triggered readout
+// (32 GiB of samples): beyond it the request cannot fit in memory anyway.
+constexpr double max_forced_samples = 2147483648.0;
 
 std::string printf_seconds(const char* prefix, double time) {
     char buffer[512];
@@ -172,6 +177,7 @@ std::vector<corvane::TarvexTrigger> Tarvex::simulate_external_trigger(
     checks::require_finite(readout_window, "readout_window");
     const double reach = std::fabs(readout_window) + half_pulse;
     checks::require_grid_times(trigger_times, reach, pmt_step, "trigger_times");
+    double forced_count = 0.0;
     for (const double t : trigger_times) {
         // The forcing walks in steps of half a pulse; at times where that step is lost
         // in rounding the walk would never end.
@@ -180,6 +186,12 @@ std::vector<corvane::TarvexTrigger> Tarvex::simulate_external_trigger(
             throw std::invalid_argument(
                 "trigger_times holds a time too large to resolve half the pulse duration");
         }
+        forced_count += std::max(0.0, readout_window / half_pulse + 2.0);
+    }
+    if (forced_count > max_forced_samples) {
+        throw std::length_error(
+            "readout_window is too long for the number of trigger_times: forcing the windows "
+            "needs more than 2^31 analog samples");
     }
 
     SparseWaveform<double> analog = s.pmt_sim.simulate(pe_times, s.rng);
@@ -210,22 +222,10 @@ std::vector<corvane::TarvexTrigger> Tarvex::simulate_external_trigger(
 
 double Tarvex::calibrate_delay(std::size_t num_pes, std::size_t num_sim) {
     state();
-    const std::vector<double> burst(num_pes, 0.0);
-    double sum = 0.0;
-    std::size_t valid = 0;
-    for (std::size_t run = 0; run < num_sim; ++run) {
-        const auto records = simulate(burst, 0);
-        if (records.size() == 1) {
-            ++valid;
-            sum += static_cast<double>(records.front().trigger_time_ticks) *
-                   corvane::TarvexTrigger::SECONDS_PER_TICK;
-        }
-    }
-    if (valid < num_sim / 2) {
-        throw std::runtime_error(
-            "Too many simulations did not produce a valid trigger. Calibration failed.");
-    }
-    return sum / static_cast<double>(valid);
+    // Only the ticks count: a burst at time 0 is read out within the first second.
+    return calibrate_burst_delay(*this, num_pes, num_sim, [](const corvane::TarvexTrigger& record) {
+        return static_cast<double>(record.trigger_time_ticks) * corvane::TarvexTrigger::SECONDS_PER_TICK;
+    });
 }
 
 }  // namespace pelorin

@@ -10,6 +10,7 @@
 #include "pelorin/pmt_sim.hpp"
 #include "pelorin/spectrum.hpp"
 #include "pelorin/tot_sim.hpp"
+#include "stages/burst_calibration.hpp"
 #include "stages/input_checks.hpp"
 
 namespace pelorin {
@@ -114,21 +115,8 @@ std::vector<corvane::MultiPMTTrigger> MultiPMT::simulate(const std::vector<doubl
 
 double MultiPMT::calibrate_delay(std::size_t num_pes, std::size_t num_sim) {
     state();
-    const std::vector<double> burst(num_pes, 0.0);
-    double sum = 0.0;
-    std::size_t valid = 0;
-    for (std::size_t run = 0; run < num_sim; ++run) {
-        const auto records = simulate(burst, 0);
-        if (records.size() == 1) {
-            ++valid;
-            sum += records.front().time;
-        }
-    }
-    if (valid < num_sim / 2) {
-        throw std::runtime_error(
-            "Too many simulations did not produce a valid trigger. Calibration failed.");
-    }
-    return sum / static_cast<double>(valid);
+    return calibrate_burst_delay(*this, num_pes, num_sim,
+                                 [](const corvane::MultiPMTTrigger& record) { return record.time; });
 }
 
 }  // namespace pelorin
