@@ -10,22 +10,24 @@
 
 namespace pelorin {
 
-/// Grid index of a time on a grid of spacing `step`.
-///
-/// The time is moved a thousandth of a step away from zero before truncation, so
-/// a time computed as index * step that lands a hair below a grid point still maps
-/// to that point. Index 0 therefore covers (-0.999, 0.999) * step.
-inline std::int64_t time_to_index(double time, double step) {
+/// Quotient of a time by `step` after moving it a thousandth of a step away from zero,
+/// so that a time computed as index * step that lands a hair below a grid point still
+/// truncates to that point. Index 0 therefore covers (-0.999, 0.999) * step.
+inline double grid_quotient(double time, double step) {
     const double tolerance = 0.001 * step;
     const double shifted = (0.0 <= time) ? time + tolerance : time - tolerance;
-    return static_cast<std::int64_t>(shifted / step);
+    return shifted / step;
+}
+
+/// Grid index of a time on a grid of spacing `step`: the grid quotient truncated toward zero.
+inline std::int64_t time_to_index(double time, double step) {
+    return static_cast<std::int64_t>(grid_quotient(time, step));
 }
 
 /// time_to_index, or nothing where the quotient is not a number or beyond 64 bits;
 /// no stored sample can lie there.
 inline std::optional<std::int64_t> checked_time_to_index(double time, double step) {
-    const double tolerance = 0.001 * step;
-    const double quotient = ((0.0 <= time) ? time + tolerance : time - tolerance) / step;
+    const double quotient = grid_quotient(time, step);
     if (!(quotient > -9223372036854775808.0 && quotient < 9223372036854775808.0)) {
         return std::nullopt;
     }

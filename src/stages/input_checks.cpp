@@ -1,5 +1,7 @@
 #include "stages/input_checks.hpp"
 
+#include "pelorin/sparse_waveform.hpp"
+
 #include <cmath>
 #include <limits>
 #include <sstream>
@@ -40,7 +42,8 @@ void require_float_range(double value, const char* name) {
 }
 
 void require_adc_period(double adc_step, double pmt_time_step, const char* name) {
-    const double period = (adc_step + 0.001 * pmt_time_step) / pmt_time_step;
+    // The ADC period in analog steps is this quotient truncated; it must be at least 1.
+    const double period = grid_quotient(adc_step, pmt_time_step);
     if (!(period >= 1.0)) {
         fail(name, "at least one pmt_time_step long", adc_step);
     }
