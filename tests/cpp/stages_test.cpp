@@ -1,0 +1,186 @@
+#include "pelorin/adc_sim.hpp"
+#include "pelorin/pmt_sim.hpp"
+#include "pelorin/tot_sim.hpp"
+#include "pelorin/trigger_sim.hpp"
+#include "test_support.hpp"
+
+namespace {
+
+using namespace pelorin;
+using namespace pelorin::test;
+using Hits = std::vector<ToTHit>;
+
+// `n` draws of one distribution object from `engine`, in order.
+template <typename Distribution>
+std::vector<double> draw(std::mt19937& engine, Distribution&& distribution, int n) {
+    std::vector<double> values;
+    for (int i = 0; i < n; ++i) {
+        values.push_back(distribution(engine));
+    }
+    return values;
+}
+
+TEST(PMTSim, DrawsDelayThenAmplitudePerPEInListOrder) {
+    // Delays of 10 to 30 ns and amplitudes of 0.5 to 1.5, so that a swapped draw order shows.
+    const Spectrum delays{{10e-9, 20e-9, 30e-9}, {0.0, 1.0, 0.2}}, amplitudes{{0.5, 1.0, 1.5}, {0.1, 1.0, 0.0}};
+    std::mt19937 engine(5), twin(5), shuffle(3);
+    EXPECT_TRUE(make_pmt_sim(delays, amplitudes, 1e-9).simulate({}, engine).samples.empty());
+    // Unsorted and negative times; on the coarse grid most PEs share an index.
+    const auto pe_times = draw(shuffle, std::uniform_real_distribution<double>(-50e-9, 50e-9), 500);
+    for (const double step : {0.1e-9, 5e-9}) {
+        auto stage = make_pmt_sim(delays, amplitudes, step);
+        SparseWaveform<double> reference(step);
+        for (const double time : pe_times) {
+            const double delay = stage.time_distribution(twin);
+            reference.add_sample(delay + time, stage.amplitude_distribution(twin));
+        }
+        EXPECT_EQ(make_pmt_sim(delays, amplitudes, step).simulate(pe_times, engine).samples, reference.samples);
+        EXPECT_EQ(engine, twin);
+    }
+}
+
+// 0.1 ns analog grid, 4 ns ADC period: 40 analog steps per sample.
+ADCSim make_adc(int jitter, double noise = 3.0, double preamp_clip = 60000.0, double clip = 65535.0,
+                std::vector<double> kernel = {1.0}) {
+    return ADCSim(4e-9, SparseConvolution<double>{0.1e-9, std::move(kernel)}, jitter, 100.0, 20.0, preamp_clip,
+                  noise, clip);
+}
+
+TEST(ADCSim, FixedPhasePicksOneAnalogIndexPerPeriod) {
+    const auto input = wave<double>(0.1e-9, {{-35, 1}, {-5, 2}, {0, 3}, {5, 4}, {40, 5}, {45, 6}, {80, 7}});
+    std::mt19937 engine(1);
+    EXPECT_EQ(make_adc(0).sample_down(input, engine).samples, (Samples<double>{{0, 3}, {1, 5}, {2, 7}}));
+    EXPECT_EQ(make_adc(5).sample_down(input, engine).samples, (Samples<double>{{-1, 1}, {0, 4}, {1, 6}}));
+    EXPECT_EQ(make_adc(35).sample_down(input, engine).samples, (Samples<double>{{-1, 2}}));
+    EXPECT_TRUE(make_adc(40).simulate(input, engine).samples.empty());  // no sample, no noise draw
+    EXPECT_EQ(engine, std::mt19937(1));
+}
+
+TEST(ADCSim, DrawsPhaseEvenForEmptyInputThenOneNormalPerSample) {
+    std::mt19937 engine(4), twin(4);
+    std::uniform_int_distribution<int> phase(0, 39);
+    make_adc(-7).simulate(SparseWaveform<double>(0.1e-9), engine);
+    phase(twin);
+    SparseWaveform<double> ramp(0.1e-9);
+    for (std::int64_t i = 0; i < 400; ++i) {
+        ramp.samples.emplace_back(i, 0.01 * static_cast<double>(i));
+    }
+    const auto result = make_adc(-1).simulate(ramp, engine);
+    const int j = phase(twin);
+    ASSERT_EQ(result.samples.size(), 10u);
+    const auto noise = draw(twin, std::normal_distribution<double>(0.0, 3.0), 10);
+    for (std::int64_t q = 0; q < 10; ++q) {
+        EXPECT_EQ(result.samples.at(q), std::make_pair(q, make_adc(0).digitise(0.01 * (q * 40 + j), noise[q])));
+    }
+    // Zero noise still takes one draw per sample. Shaped by (1, 0.5): 1.0, 0.5, 1.0 at 0, 40, 80.
+    const auto quiet = make_adc(0, 0.0, 1000.0, 1000.0, {1.0, 0.5})
+                           .simulate(wave<double>(0.1e-9, {{0, 1.0}, {40, 0.5}, {79, 2.0}}), engine);
+    EXPECT_EQ(quiet.samples, (Samples<unsigned short>{{0, 120}, {1, 70}, {2, 120}}));
+    draw(twin, std::normal_distribution<double>(0.0, 1.0), 3);
+    EXPECT_EQ(engine, twin);
+}
+
+TEST(ADCSim, DigitiseClipsThenRoundsHalfAway) {
+    const ADCSim adc = make_adc(0, 0.0, 60.0, 1000.0);  // gain 100, offset 20
+    EXPECT_EQ(adc.digitise(0.5, 0.4), 60);  // y clipped from 70 to 60
+    EXPECT_EQ(adc.digitise(0.5, 0.5), 61);
+    EXPECT_EQ(adc.digitise(0.5, -100.0), 0);
+    EXPECT_EQ(adc.digitise(-1.0, 3.0), 3);  // y floored at 0 before the noise
+    EXPECT_EQ(make_adc(0, 0.0, 60.0, 62.0).digitise(0.5, 10.0), 62);
+    EXPECT_EQ(make_adc(0, 0.0, 100.0, 100.0).digitise(0.125, 0.0), 33);  // 32.5 rounds away
+    EXPECT_EQ(make_adc(0, 0.0, -5.0, 100.0).digitise(1.0, 7.0), 2);  // the lower bound comes first
+}
+
+TEST(TriggerSim, WorkedCasesOfWindowsThresholdAndDivision) {
+    struct Case {
+        std::vector<int> kernel;
+        int retrigger, threshold, norm;
+        std::map<std::int64_t, unsigned short> values;  // at ADC samples 0 to `last`, else 0
+        std::vector<int> triggers;
+        std::int64_t last = 30;
+    };
+    const Case cases[] = {
+        // 6 and 7 lie within the retrigger offset, 9 and 20 inside a window: moved to its end.
+        {{1}, 3, 5, 1, {{5, 9}, {6, 9}, {7, 9}, {9, 9}, {20, 9}}, {5, 15, 25}},
+        {{1}, 3, 5, 1, {{0, 9}}, {}},  // the first sample of a stretch is never evaluated
+        {{1, 0, 0, 0}, 3, 5, 1, {{3, 9}}, {}},  // nor are the first K of the filtered stretch
+        {{1, 0, 0, 0}, 3, 5, 1, {{4, 9}}, {4}},
+        // The last trigger starts at first - ceil(K / 2) - waveform_samples, here -13 and -12.
+        {{1, 0, 0, 0, 0}, 19, 5, 1, {{5, 9}, {6, 9}}, {6}},
+        {{1, 0, 0, 0}, 17, 5, 1, {{4, 9}, {5, 9}}, {5}},
+        {{1}, 3, 5, 2, {{5, 11}}, {}},  // 11 / 2 = 5 is not above 5
+        {{1}, 3, 5, 2, {{5, 12}}, {5}},
+        {{-1}, 3, -4, 2, {{1, 7}, {2, 8}, {3, 8}}, {1}, 3},  // -7 / 2 truncates to -3
+        {{INT_MIN}, 3, 5, -1, {{2, 1}}, {2}},  // INT_MIN / -1 must not trap
+    };
+    for (const auto& c : cases) {
+        SparseWaveform<unsigned short> adc(4e-9);
+        std::vector<double> expected;
+        for (std::int64_t i = 0; i <= c.last; ++i) {
+            adc.samples.emplace_back(i, c.values.count(i) ? c.values.at(i) : 0);
+        }
+        for (const int i : c.triggers) {
+            expected.push_back(i * 4e-9);
+        }
+        const TriggerSim trigger(4e-9, 10, c.retrigger, c.kernel, c.threshold, c.norm);
+        EXPECT_EQ(trigger.simulate(adc), expected) << "case " << &c - cases;
+    }
+}
+
+// 0.1 ns analog grid, 1 ns TDC; a one-tap kernel passes the input through unshaped.
+ToTSim make_tot(double dead_time, double jitter = 0.0, double threshold = 0.5, double noise = 0.0) {
+    return ToTSim(1e-9, SparseConvolution<double>{0.1e-9, {1.0}}, threshold, dead_time, noise, jitter);
+}
+
+// Appends samples at every index of [first, last]: 1 on [from, to], 0 elsewhere.
+SparseWaveform<double> pulse(std::int64_t first, std::int64_t last, std::int64_t from, std::int64_t to,
+                             SparseWaveform<double> waveform = wave<double>(0.1e-9, {})) {
+    for (std::int64_t i = first; i <= last; ++i) {
+        waveform.samples.emplace_back(i, (i >= from && i <= to) ? 1.0 : 0.0);
+    }
+    return waveform;
+}
+
+TEST(ToTSim, WorkedPulsesWithAndWithoutDeadTime) {
+    std::mt19937 engine(6);
+    // Open from 1.2 to 2.1 ns. Samples 21 to 27 lie within a 1.5 ns dead time: it closes at
+    // 2.8 ns; with 1.2 ns the sample at exactly 2.4 ns does not close it either.
+    EXPECT_EQ(make_tot(0.0).simulate(pulse(10, 30, 12, 20), engine), (Hits{{1e-9, 2e-9}}));
+    EXPECT_EQ(make_tot(1.5e-9).simulate(pulse(10, 30, 12, 20), engine), (Hits{{1e-9, 3 * 1e-9}}));
+    EXPECT_EQ(make_tot(1.2e-9).simulate(pulse(10, 30, 12, 20), engine), (Hits{{1e-9, 3 * 1e-9}}));
+    EXPECT_EQ(make_tot(0.0, 0.0, 1.0).simulate(pulse(10, 30, 12, 20), engine), (Hits{{1e-9, 2e-9}}));
+    // Closed at 2.1 ns, the crossing from 2.3 to 2.6 ns lies within the 0.5 ns dead time.
+    // The pulse opened at 4.4 ns runs over the unstored indices 56 to 69 until 7 ns.
+    auto gaps = pulse(44, 55, 44, 55, pulse(23, 26, 23, 26, pulse(10, 21, 12, 20)));
+    gaps.samples.emplace_back(70, 0.0);
+    EXPECT_EQ(make_tot(0.5e-9).simulate(gaps, engine), (Hits{{1e-9, 2e-9}, {4 * 1e-9, 7 * 1e-9}}));
+}
+
+TEST(ToTSim, NoiseIsAddedBeforeTheThreshold) {
+    for (std::uint32_t seed = 1; seed <= 20; ++seed) {  // a lone 0 at 1 ns opens when its noise reaches 0.5
+        std::mt19937 engine(seed), twin(seed);
+        const bool opens = std::normal_distribution<double>(0.0, 1.0)(twin) >= 0.5;
+        EXPECT_EQ(make_tot(0.0, 0.0, 0.5, 1.0).simulate(pulse(10, 10, 0, -1), engine),
+                  (opens ? Hits{{1e-9, 2e-9}} : Hits{})) << "seed " << seed;
+    }
+}
+
+TEST(ToTSim, JitterDrawsStartThenEndForClosedPulseAndEndThenStartForOpen) {
+    constexpr double sigma = 2e-9;  // wide, so that swapped draws change the quantised times
+    auto quantise = [](double time) { return std::round(time / 1e-9) * 1e-9; };
+    for (const std::uint32_t seed : {1u, 2u, 3u}) {
+        std::mt19937 engine(seed), twin(seed);
+        // Closed from 1.2 to 2.1 ns, then open from 5.4 ns to the last sample at 6 ns.
+        const auto hits = make_tot(0.0, sigma).simulate(pulse(50, 60, 54, 60, pulse(10, 30, 12, 20)), engine);
+        std::normal_distribution<double> noise(0.0, 1.0), jitter(0.0, sigma);
+        draw(twin, noise, 12);
+        const auto closed = draw(twin, jitter, 2);
+        draw(twin, noise, 9 + 11);
+        const auto open = draw(twin, jitter, 2);
+        EXPECT_EQ(hits, (Hits{{quantise(12 * 0.1e-9 + closed[0]), quantise(closed[1] + 21 * 0.1e-9)},
+                              {quantise(54 * 0.1e-9 + open[1]), quantise(60 * 0.1e-9 + (open[0] + 1e-9))}}));
+        EXPECT_EQ(engine, twin);
+    }
+}
+
+}  // namespace
