@@ -1,130 +1,62 @@
 import math
-import pathlib
 
-import numpy as np
 import pytest
 
 import pelorin
 
-# PE times exactly representable in single precision (about 119, 238 and 715 ns), so
-# every accepted kind of argument carries the same doubles.
-PE_TIMES = [2.0**-23, 2.0**-22, 3 * 2.0**-22]
 
-
-def write_columns(path, xs, ys):
-    path.write_text("".join(f"{x!r} {y!r}\n" for x, y in zip(xs, ys)))
+def write_columns(path, xs, f):
+    path.write_text("".join(f"{x!r} {f(x)!r}\n" for x in xs))
     return path
 
 
-def gauss(x, mean, sigma):
-    return math.exp(-0.5 * ((x - mean) / sigma) ** 2)
-
-
-def alpha_pulse(n, rise):
-    """u * exp(1 - u) with u = i / rise: a pulse peaking at 1.0 after `rise` samples."""
-    return [(i / rise) * math.exp(1.0 - i / rise) for i in range(n)]
-
-
 @pytest.fixture
-def spectra(tmp_path):
-    delays = [10e-9 + i * 1e-9 for i in range(21)]
-    amplitudes = [0.2 + i * 0.1 for i in range(19)]
+def arguments(tmp_path):
+    """Constructor arguments, in declared order, under which one PE gives one record."""
+    gauss = lambda mean, sigma: lambda x: math.exp(-(((x - mean) / sigma) ** 2) / 2)
+    alpha = lambda t: t / 4e-9 * math.exp(1 - t / 4e-9)  # peaks at 1.0 after 4 ns
+    time = write_columns(tmp_path / "t.txt", [1e-8 + i * 1e-9 for i in range(21)], gauss(2e-8, 3e-9))
+    amplitude = write_columns(tmp_path / "a.txt", [0.2 + i * 0.1 for i in range(19)], gauss(1.0, 0.3))
+    shape = write_columns(tmp_path / "p.txt", [i * 1e-9 for i in range(20)], alpha)
+    tot_shape = write_columns(tmp_path / "tot.txt", [i * 2e-9 for i in range(10)], alpha)
+    shared = dict(time_spectrum=time, amplitude_spectrum=amplitude, pmt_time_step=1e-9)
     return {
-        "time_spectrum": write_columns(tmp_path / "time.txt", delays, [gauss(d, 20e-9, 3e-9) for d in delays]),
-        "amplitude_spectrum": write_columns(
-            tmp_path / "amplitude.txt", amplitudes, [gauss(a, 1.0, 0.3) for a in amplitudes]
-        ),
-        # 20 samples at pmt_time_step (1 ns), 10 samples at tot_step (2 ns).
-        "pulse_shape": write_columns(tmp_path / "pulse.txt", [i * 1e-9 for i in range(20)], alpha_pulse(20, 4)),
-        "tot_pulse_shape": write_columns(tmp_path / "tot.txt", [i * 2e-9 for i in range(10)], alpha_pulse(10, 2)),
+        "tarvex": dict(**shared, adc_step=4e-9, pulse_shape=shape, jitter=0, gain=50.0, offset=20.0, preamp_clip=4095.0,
+                       noise=1.0, clip=4095.0, waveform_samples=16, retrigger_offset=4, trigger_kernel=[1, 1],
+                       adc_threshold=60, trigger_norm=1, trigger_offset=-4, seed=42),
+        "multipmt": dict(**shared, tot_step=2e-9, tot_pulse_shape=tot_shape, tot_threshold=0.3, tot_dead_time=5e-9,
+                         tot_noise=0.01, tot_jitter=1e-10, adc_step=4e-9, adc_pulse_shape=shape, adc_jitter=0,
+                         adc_gain=50.0, adc_offset=20.0, adc_noise=1.0, adc_clip=4095.0, sample_delay=4e-9, seed=42),
     }
 
 
 @pytest.fixture
-def tarvex_arguments(spectra):
-    """Camera settings under which one PE gives one trigger; constructor order."""
-    return dict(
-        time_spectrum=spectra["time_spectrum"], amplitude_spectrum=spectra["amplitude_spectrum"],
-        pmt_time_step=1e-9, adc_step=4e-9, pulse_shape=spectra["pulse_shape"], jitter=0, gain=50.0,
-        offset=20.0, preamp_clip=4095.0, noise=1.0, clip=4095.0, waveform_samples=16, retrigger_offset=4,
-        trigger_kernel=[1, 1], adc_threshold=60, trigger_norm=1, trigger_offset=-4, seed=42,
-    )
+def make_tarvex(arguments):
+    return lambda **overrides: pelorin.Tarvex(**{**arguments["tarvex"], **overrides})
 
 
 @pytest.fixture
-def multipmt_arguments(spectra):
-    """MultiPMT settings under which one PE gives one ToT hit; constructor order."""
-    return dict(
-        time_spectrum=spectra["time_spectrum"], amplitude_spectrum=spectra["amplitude_spectrum"],
-        pmt_time_step=1e-9, tot_step=2e-9, tot_pulse_shape=spectra["tot_pulse_shape"], tot_threshold=0.3,
-        tot_dead_time=5e-9, tot_noise=0.01, tot_jitter=1e-10, adc_step=4e-9,
-        adc_pulse_shape=spectra["pulse_shape"], adc_jitter=0, adc_gain=50.0, adc_offset=20.0, adc_noise=1.0,
-        adc_clip=4095.0, sample_delay=4e-9, seed=42,
-    )
-
-
-@pytest.fixture
-def make_tarvex(tarvex_arguments):
-    return lambda **overrides: pelorin.Tarvex(**{**tarvex_arguments, **overrides})
-
-
-@pytest.fixture
-def make_multipmt(multipmt_arguments):
-    return lambda **overrides: pelorin.MultiPMT(**{**multipmt_arguments, **overrides})
+def make_multipmt(arguments):
+    return lambda **overrides: pelorin.MultiPMT(**{**arguments["multipmt"], **overrides})
 
 
 @pytest.fixture(params=["tarvex", "multipmt"])
 def make_model(request):
-    """Either model's factory, for behaviour both bindings share."""
     return request.getfixturevalue(f"make_{request.param}")
 
 
-@pytest.fixture
-def rows():
-    """Records as comparable tuples (records define no equality)."""
-
-    def row(r):
-        if isinstance(r, pelorin.TarvexTrigger):
-            return (r.channel, r.trigger_time_s, r.trigger_time_ticks, r.baseline, r.intsum, list(r.waveform))
-        return (r.time, r.channel, r.time_over_threshold, r.adc_sample)
-
-    return lambda records: [row(r) for r in records]
-
-
-@pytest.fixture(params=[str, pathlib.Path, lambda p: str(p).encode()], ids=["str", "Path", "bytes"])
-def as_path(request):
-    return request.param
-
-
-PE_INPUTS = {
-    "list": lambda: list(PE_TIMES),
-    "DoubleVector": lambda: pelorin.DoubleVector(PE_TIMES),
-    "tuple": lambda: tuple(PE_TIMES),
-    "float64": lambda: np.array(PE_TIMES),
-    "float32": lambda: np.array(PE_TIMES, dtype=np.float32),
-}
-
-
-@pytest.fixture(params=list(PE_INPUTS))
-def pe_input(request):
-    """A PE-time argument of each accepted kind, all holding PE_TIMES."""
-    return PE_INPUTS[request.param]()
+def rows(records):  # records define no equality
+    return [(r.channel, r.trigger_time_s, r.trigger_time_ticks, r.baseline, r.intsum, list(r.waveform))
+            if isinstance(r, pelorin.TarvexTrigger) else (r.channel, r.time, r.time_over_threshold, r.adc_sample)
+            for r in records]
 
 
 @pytest.fixture
-def pe_times():
-    return list(PE_TIMES)
+def twin():
+    """Rows of `first` on a model from `make` and of `second` on an identically seeded one from `make_twin`."""
+    return lambda make, first, second, make_twin=None: (rows(first(make())), rows(second((make_twin or make)())))
 
 
 @pytest.fixture
-def tarvex_records(make_tarvex):
-    records = make_tarvex().simulate(PE_TIMES, 5)
-    assert len(records) == 3
-    return records
-
-
-@pytest.fixture
-def multipmt_records(make_multipmt):
-    records = make_multipmt().simulate(PE_TIMES, 5)
-    assert len(records) == 3
-    return records
+def records(make_tarvex, make_multipmt):
+    return {"tarvex": make_tarvex().simulate([1e-7, 4e-7], 5), "multipmt": make_multipmt().simulate([1e-7, 4e-7], 5)}

@@ -1,5 +1,3 @@
-"""Behaviour that the camera and the MultiPMT bindings share."""
-
 import math
 import re
 
@@ -7,124 +5,122 @@ import numpy as np
 import pytest
 
 import pelorin
+from pelorin import DoubleVector, PEListVector
 
-T0, T1, T2 = 2.0**-23, 2.0**-22, 3 * 2.0**-22
-
-
-def record_container(model):
-    return pelorin.TarvexTriggerVector if isinstance(model, pelorin.Tarvex) else pelorin.MultiPMTTriggerVector
-
-
-def test_simulate_accepts_every_pe_time_kind(make_model, pe_input, pe_times, rows):
-    model, twin = make_model(), make_model()
-    records = model.simulate(pe_input, 3)
-    assert isinstance(records, record_container(model))
-    assert rows(records) == rows(twin.simulate(pe_times, 3)) != []
-    assert {r.channel for r in records} == {3}
+T0, T1, T2 = 2.0**-23, 2.0**-22, 3 * 2.0**-22  # exact in single precision
+TIMES = [T0, T1, T2]
+ROUTED = {  # argument -> the PE times the model must see
+    "list": (TIMES, TIMES), "DoubleVector": (DoubleVector(TIMES), TIMES), "tuple": (tuple(TIMES), TIMES),
+    "float64": (np.array(TIMES), TIMES), "float32": (np.array(TIMES, dtype=np.float32), TIMES),
+    "reversed": (np.array(TIMES)[::-1], TIMES[::-1]), "strided": (np.array([T0, 9, T1, 9, T2])[::2], TIMES),
+    "transposed": (np.array([[T0, T1], [T2, 9e-7]]).T, [T0, T2, T1, 9e-7]), "zero-d": (np.array(T1), [T1]),
+    "empty": (np.array([]), []), "empty-2d": (np.empty((0, 3)), []),
+}
 
 
-@pytest.mark.parametrize(
-    "array, times",
-    [
-        (np.array([T0, T1, T2])[::-1], [T2, T1, T0]),
-        (np.array([T0, -1.0, T1, -1.0, T2])[::2], [T0, T1, T2]),
-        (np.array([[T0, T1], [T2, 9e-7]]).T, [T0, T2, T1, 9e-7]),
-        (np.array(T1), [T1]),
-        (np.array([]), []),
-        (np.empty((0, 3)), []),
-    ],
-    ids=["reversed", "strided", "transposed", "zero-d", "empty", "empty-2d"],
-)
-def test_array_is_copied_in_element_order(make_model, rows, array, times):
-    model, twin = make_model(), make_model()
-    assert rows(model.simulate(array)) == rows(twin.simulate(times))
-    # Both engines stay in step afterwards.
-    assert rows(model.simulate([T0])) == rows(twin.simulate([T0]))
+@pytest.mark.parametrize("name", ROUTED)
+def test_pe_time_arguments_arrive_in_element_order(make_model, twin, name):
+    argument, times = ROUTED[name]
+    got, expected = twin(make_model, lambda m: m.simulate(argument, 3), lambda m: m.simulate(times, 3))
+    assert got == expected and len(got) == len(times)
+    if hasattr(make_model(), "simulate_external_trigger"):  # trigger times take the same route
+        got, expected = twin(make_model, lambda m: m.simulate_external_trigger([T1], argument, 4e-8, 2),
+                             lambda m: m.simulate_external_trigger(pe_times=[T1], trigger_times=times,
+                                                                   readout_window=4e-8, channel=2))
+        assert got == expected and [r[0] for r in got] == [2] * len(times)
 
 
-def test_keyword_arguments_and_default_channel(make_model, rows):
-    model, twin = make_model(), make_model()
+def test_keywords_and_default_channel(make_model, twin):
     assert {r.channel for r in make_model().simulate([T0, T1])} == {0}
-    assert rows(model.simulate(pe_times=[T0], channel=-7)) == rows(twin.simulate([T0], -7))
-    assert model.calibrate_delay(num_pes=2, num_sim=4) == twin.calibrate_delay(2, 4)
-    pe_list = pelorin.PEListVector([(1, [T1])])
-    assert rows(model.simulate_pe_list(pe_list=pe_list)) == rows(twin.simulate_pe_list(pe_list))
+    assert make_model().calibrate_delay(num_pes=2, num_sim=4) == make_model().calibrate_delay(2, 4)
+    got, expected = twin(make_model, lambda m: m.simulate(pe_times=[T0], channel=-7), lambda m: m.simulate([T0], -7))
+    assert got == expected != []
 
 
-def test_pe_list_equals_consecutive_calls(make_model, rows):
-    model, twin = make_model(), make_model()
-    empty = model.simulate_pe_list(pelorin.PEListVector())  # draws nothing
-    assert isinstance(empty, record_container(model)) and len(empty) == 0
-    records = model.simulate_pe_list(pelorin.PEListVector([(3, [T0, T2]), (1, [T1]), (3, [])]))
-    assert isinstance(records, record_container(model))
-    expected = rows(twin.simulate([T0, T2], 3)) + rows(twin.simulate([T1], 1)) + rows(twin.simulate([], 3))
-    assert rows(records) == expected and {r.channel for r in records} == {3, 1}
-    records = model.simulate_pe_list(pelorin.generate_pe_list(2, 3, 1e-8))
-    times = [0.0, 1e-8, 2e-8]
-    assert rows(records) == rows(twin.simulate(times, 0)) + rows(twin.simulate(times, 1)) != []
+def test_pe_list_equals_consecutive_calls(make_model, twin):
+    pes = PEListVector([(3, [T0, T2]), (1, [T1])])
+    got, expected = twin(make_model, lambda m: [*m.simulate_pe_list(PEListVector()), *m.simulate_pe_list(pe_list=pes)],
+                         lambda m: [*m.simulate([T0, T2], 3), *m.simulate([T1], 1)])  # an empty list draws nothing
+    assert got == expected and [r[0] for r in got] == [3, 3, 1]
+    model = make_model()
+    assert {type(r).__name__ for r in (model.simulate_pe_list(PEListVector()), model.simulate(T0))} == {
+        type(model).__name__ + "TriggerVector"}
 
 
-def test_calibrate_delay(make_model):
-    delay = make_model().calibrate_delay(2, 10)
-    assert type(delay) is float and 0.0 < delay < 1e-7
-    assert make_model().calibrate_delay(2, 10) == delay
-    assert math.isnan(make_model().calibrate_delay(0, 1))
-    with pytest.raises(RuntimeError, match=r"^Too many simulations did not produce a valid trigger\. Calibration failed\.$"):
-        make_model().calibrate_delay(0, 4)
-    with pytest.raises(ValueError):  # no vector holds that many PEs
-        make_model().calibrate_delay(2**64 - 1, 1)
+BOTH, CAMERA, MODULE = ("tarvex", "multipmt"), ("tarvex",), ("multipmt",)
+FAILURES = {  # call on the model factory `make` -> (models, host exception, message pattern)
+    "make(amplitude_spectrum='/nonexistent/a')": (BOTH, RuntimeError, "^Failed to open spectrum file: /nonexistent/a"),
+    "make().calibrate_delay(0, 4)":
+        (BOTH, RuntimeError, r"^Too many simulations did not produce a valid trigger\. Calibration failed\.$"),
+    "make().calibrate_delay(2**64 - 1, 1)": (BOTH, ValueError, None),  # no vector holds that many PEs
+    "make().simulate(np.array([T0, math.nan]))": (BOTH, ValueError, "pe_times"),
+    "make().simulate_pe_list(PEListVector([(0, [math.inf])]))": (BOTH, ValueError, "pe_times"),
+    "make(early_handling=THROW).simulate_pe_list(PEListVector([(0, [1e-7]), (1, [-3e-8])]))":
+        (CAMERA, RuntimeError, r"^Early trigger at -\d+\.\d{6}s\.$"),
+    "make().simulate_external_trigger([], [0.0, -1.0], 1e-8)":
+        (CAMERA, RuntimeError, r"^External trigger time cannot be negative: -1\.000000s\.$"),
+    "make().simulate_external_trigger([], [1e-7], -1e-8)": (CAMERA, ValueError, None),
+    "make().simulate_external_trigger([], np.array([math.nan]), 1e-8)": (CAMERA, ValueError, "trigger_times"),
+    **dict.fromkeys(["make(early_handling=2)", "make(trigger_kernel=(1, 1))", "make(trigger_kernel=np.array([1, 1]))",
+                     "make(trigger_kernel=[1.5])", "make(seed=2**31)", "make(waveform_samples=16.0)"],
+                    (CAMERA, TypeError, None)),
+    **dict.fromkeys(["make(adc_jitter=0.0)", "make(early_handling=WARN)"], (MODULE, TypeError, None)),
+    **dict.fromkeys(["make(time_spectrum=3)", "make().simulate(['a'])", "make().simulate([T0], 1.5)",
+                     "make().simulate([T0], channel=2**31)", "make().calibrate_delay(num_pes=-1, num_sim=10)",
+                     "make().calibrate_delay(10, 10.0)", "make().calibrate_delay(2**64, 1)",
+                     "make().simulate_pe_list([(0, [T0])])", "make().simulate_pe_list([(0, DoubleVector([T0]))])"],
+                    (BOTH, TypeError, None)),
+}
 
 
-@pytest.mark.parametrize(
-    "args, kwargs",
-    [((), {"num_pes": -1, "num_sim": 10}), ((10, -1), {}), ((10, 10.0), {}), ((10,), {}), ((2**64, 1), {})],
-    ids=["negative-num-pes", "negative-num-sim", "float-num-sim", "missing-num-sim", "num-pes-above-64-bit"],
-)
-def test_calibrate_delay_argument_type_errors(make_model, args, kwargs):
-    with pytest.raises(TypeError):
-        make_model().calibrate_delay(*args, **kwargs)
+@pytest.mark.parametrize("kind, call", [(kind, call) for call, (kinds, *_) in FAILURES.items() for kind in kinds])
+def test_failures_raise_the_mapped_host_error(request, kind, call):
+    _, error, pattern = FAILURES[call]
+    with pytest.raises(error, match=pattern):
+        eval(call, {**globals(), **vars(pelorin), "make": request.getfixturevalue(f"make_{kind}")})
 
 
-@pytest.mark.parametrize(
-    "args, kwargs",
-    [(([T0], 1.5), {}), (([T0],), {"channel": 2**31}), ((["a"],), {}), (([T0],), {"chanel": 1}), ((), {})],
-    ids=["float-channel", "channel-overflow", "string-times", "misspelt-keyword", "no-times"],
-)
-def test_simulate_argument_type_errors(make_model, args, kwargs):
-    with pytest.raises(TypeError):
-        make_model().simulate(*args, **kwargs)
+def test_positional_order_and_accepted_kinds(arguments, make_tarvex, make_multipmt, twin):
+    simulate = lambda m: m.simulate([1e-7, 4e-7])
+    for make, make_twin in [
+        (lambda: pelorin.MultiPMT(*arguments["multipmt"].values()), make_multipmt),
+        (lambda: pelorin.Tarvex(*arguments["tarvex"].values(), pelorin.WARN), make_tarvex),
+        (lambda: make_tarvex(trigger_kernel=pelorin.IntVector([1, 1]), early_handling=pelorin.THROW, gain=50,
+                             seed=np.int32(42)), make_tarvex),
+    ]:
+        got, expected = twin(make, simulate, simulate, make_twin)
+        assert got == expected != []
+    assert len(arguments["multipmt"]) == 18 and not hasattr(pelorin.MultiPMT, "simulate_external_trigger")
+    for name in arguments["multipmt"]:  # none has a default
+        with pytest.raises(TypeError):
+            pelorin.MultiPMT(**{key: value for key, value in arguments["multipmt"].items() if key != name})
 
 
-@pytest.mark.parametrize("bad_time", [math.nan, math.inf, -math.inf, 1e300], ids=["nan", "inf", "-inf", "1e300"])
-@pytest.mark.parametrize("as_array", [False, True], ids=["list", "array"])
-def test_unusable_pe_time_is_value_error(make_model, bad_time, as_array):
-    times = [T0, bad_time]
-    with pytest.raises(ValueError, match="pe_times"):
-        make_model().simulate(np.array(times) if as_array else times)
-    with pytest.raises(ValueError, match="pe_times"):
-        make_model().simulate_pe_list(pelorin.PEListVector([(0, times)]))
+DECREASING, NEGATIVE = "3e-8 1\n2e-8 1\n1e-8 1\n", "1e-8 1\n2e-8 -1\n3e-8 1\n"  # spectrum file contents
+MENDED = {
+    "tarvex": dict(pmt_time_step=math.inf, adc_step=0.5e-9, trigger_norm=0, gain=math.nan, noise=math.inf, offset=1e300,
+                   clip=1e12, time_spectrum=DECREASING, amplitude_spectrum=NEGATIVE),
+    "multipmt": dict(tot_step=0.0, pmt_time_step=math.nan, adc_step=0.5e-9, sample_delay=math.nan, tot_jitter=math.inf,
+                     adc_gain=math.nan, adc_clip=1e12, time_spectrum=NEGATIVE, amplitude_spectrum=DECREASING),
+}
 
 
-def test_paths_of_any_kind(make_model, spectra, as_path, rows):
-    model = make_model(
-        time_spectrum=as_path(spectra["time_spectrum"]), amplitude_spectrum=as_path(spectra["amplitude_spectrum"])
-    )
-    assert rows(model.simulate([T0, T1])) == rows(make_model().simulate([T0, T1]))
+@pytest.mark.parametrize("kind, name, value", [(kind, *entry) for kind in MENDED for entry in MENDED[kind].items()])
+def test_unusable_constructor_input_names_the_culprit(request, tmp_path, kind, name, value):
+    expected = ValueError, rf"\b{name}\b"
+    if isinstance(value, str):  # the content of a bad spectrum file
+        (path := tmp_path / "bad.txt").write_text(value)
+        value, expected = path, (RuntimeError, re.escape(str(path)))
+    with pytest.raises(expected[0], match=expected[1]):
+        request.getfixturevalue(f"make_{kind}")(**{name: value})
 
 
-def test_unreadable_files_are_runtime_errors(make_model, tmp_path):
-    missing = tmp_path / "absent.txt"
-    with pytest.raises(RuntimeError) as error:
-        make_model(amplitude_spectrum=missing)
-    assert str(error.value).startswith(f"Failed to open spectrum file: {missing}")
-    short = tmp_path / "short.txt"
-    short.write_text("delay density\n0 1\n1 1\n")
-    with pytest.raises(RuntimeError, match=r"^Spectrum file must contain at least two data points\."):
-        make_model(time_spectrum=short)
-
-
-def test_decreasing_abscissae_name_the_file(make_model, tmp_path):
-    path = tmp_path / "decreasing.txt"
-    path.write_text("3e-8 1\n2e-8 1\n1e-8 1\n")
-    with pytest.raises(RuntimeError, match=re.escape(str(path))):
-        make_model(time_spectrum=path)
+@pytest.mark.parametrize("handling, zeroed", [(pelorin.IGNORE, 0), (pelorin.WARN, 0), (None, 0), (pelorin.ZERO, 1)])
+def test_early_trigger_handling(make_tarvex, twin, capfd, handling, zeroed):
+    simulate = lambda m: m.simulate([-3e-8, 1e-7])  # the first readout window opens before time 0
+    make = (lambda: make_tarvex()) if handling is None else (lambda: make_tarvex(early_handling=handling))
+    got, late = twin(make, simulate, simulate, lambda: make_tarvex(early_handling=pelorin.IGNORE))
+    assert got[zeroed:] == late != [] and len(got) == len(late) + zeroed and all(r[1:3] == (0, 0) for r in got[:zeroed])
+    out, err = capfd.readouterr()
+    warned = re.fullmatch(r"\[Warning\] Ignoring early trigger at -\S+ s\.\n", err)
+    assert out == "" and (bool(warned) if handling in (None, pelorin.WARN) else err == "")
