@@ -169,19 +169,7 @@ TEST(Tarvex, CalibrationNeedsHalfOfTheRunsValid) {
 }
 
 TEST(Tarvex, RejectsArgumentsOutsideTheModel) {
-    const std::tuple<const char*, double Config::*, double> cases[] = {
-        {"pmt_time_step", &Config::pmt_time_step, 0.0}, {"pmt_time_step", &Config::pmt_time_step, -1e-9},
-        {"pmt_time_step", &Config::pmt_time_step, NAN}, {"adc_step", &Config::adc_step, INFINITY},
-        {"adc_step", &Config::adc_step, 0.5e-9},        {"gain", &Config::gain, NAN},
-        {"offset", &Config::offset, NAN},               {"preamp_clip", &Config::preamp_clip, INFINITY},
-        {"noise", &Config::noise, NAN},                 {"clip", &Config::clip, 1e12},
-    };
-    for (const auto& [name, field, value] : cases) {
-        Config c;
-        c.*field = value;
-        EXPECT_TRUE(throws_with<std::invalid_argument>([&] { c.build(); }, name)) << value;
-    }
-    Config c;
+    const Config c;
     for (const char* text : {"2e-9 1\n1e-9 1\n", "0 1\n1e-9 -1\n2e-9 1\n", "0 0\n1e-9 0\n"}) {
         const TempFile time(text);
         EXPECT_TRUE(throws_with<std::ios_base::failure>(
@@ -195,8 +183,6 @@ TEST(Tarvex, RejectsArgumentsOutsideTheModel) {
                                                    "trigger_times"));
     EXPECT_TRUE(throws_with<std::invalid_argument>([&] { model.simulate_external_trigger({}, {0.0}, NAN, 0); },
                                                    "readout_window"));
-    c.trigger_norm = 0;
-    EXPECT_TRUE(throws_with<std::invalid_argument>([&] { c.build(); }, "trigger_norm"));
 }
 
 }  // namespace
