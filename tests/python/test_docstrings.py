@@ -4,6 +4,7 @@ import pytest
 
 import pelorin
 
+# "name : type | description", some lines holding two rows
 PARAMETERS = dict(row.split(" : ", 1) for line in """
 time_spectrum : Path | Path to the time spectrum of the PMT
 amplitude_spectrum : Path | Path to the amplitude spectrum of the PMT
@@ -39,14 +40,15 @@ num_pes : int | Number of PEs to simulate; num_sim : int | Number of simulations
 pe_list : List[Tuple[int, List[float]]] | A list of tuples containing the channel number and a vector of photo \
 electron times in seconds
 num_channels : int | Number of channels to generate PEs for
-pes_per_channel : int | Number of PEs per channel; time_interval : float | Time interval between PEs in seconds""".strip().splitlines() for row in line.split("; "))
+pes_per_channel : int | Number of PEs per channel; time_interval : float | Time interval between PEs in seconds
+""".strip().splitlines() for row in line.split("; "))
 
 
 def doc(summary, names, returns=None, raises=None, **fill):
     """Numpydoc text of the named PARAMETERS (adc_gain as gain) and of "type | description" sections."""
     lines = [summary, "", "Parameters", "----------"]
     for name in names.split():
-        type_text, description = PARAMETERS.get(name, PARAMETERS.get(name[4:])).format(**fill).split(" | ")
+        type_text, description = (PARAMETERS.get(name) or PARAMETERS[name[4:]]).format(**fill).split(" | ")
         lines += [f"{name} : {type_text}", "    " + description]
     for title, section in (("Returns", returns), ("Raises", raises)):
         if section:
@@ -59,7 +61,7 @@ def model_docs(model, default):
     returns = f"List[{model}Trigger] | A vector of {model}Trigger objects containing the simulated triggers"
     overloads = lambda summary, names: "\n".join(  # container overload, then array overload
         doc(summary, names, returns, kind=kind, default=default) for kind in ("List[float]", "numpy.ndarray"))
-    return {
+    docs = {
         "simulate": overloads(f"Simulates the {model} triggers for the given PE times.", "pe_times channel"),
         "simulate_external_trigger": overloads(
             f"Simulates the {model} triggers for the given PE times and external trigger times.\nThis functions "
@@ -72,16 +74,15 @@ def model_docs(model, default):
         "simulate_pe_list": doc(f"Simulates the {model} triggers for a full PE list.\nThis function is meant to "
                                 "directly take the output of the background simulation as input.", "pe_list", returns),
     }
+    return {f"{model}.{name}": (getattr(getattr(pelorin, model), name), text) for name, text in docs.items()
+            if (model, name) != ("MultiPMT", "simulate_external_trigger")}
 
 
 DOCSTRINGS = {
     "generate_pe_list": (pelorin.generate_pe_list, doc("Generates a PE list for testing purposes.",
                                                        "num_channels pes_per_channel time_interval",
                                                        PARAMETERS["pe_list"])),
-    **{f"Tarvex.{name}": (getattr(pelorin.Tarvex, name), text)
-       for name, text in model_docs("Tarvex", " (default is 0)").items()},
-    **{f"MultiPMT.{name}": (getattr(pelorin.MultiPMT, name), text)
-       for name, text in model_docs("MultiPMT", "").items() if name != "simulate_external_trigger"},
+    **model_docs("Tarvex", " (default is 0)"), **model_docs("MultiPMT", ""),
 }
 
 
@@ -108,7 +109,8 @@ PROPERTIES = {
 
 
 def test_record_property_enumeration_and_class_docstrings():
-    property_doc = property.__dict__["__doc__"].__get__  # the static property's class __doc__ shadows the slot
+    # Depending on the interpreter, a static property's class __doc__ may shadow its doc slot.
+    property_doc = lambda descriptor: descriptor.__doc__ or property.__dict__["__doc__"].__get__(descriptor)
     for cls, expected in PROPERTIES.items():
         assert {name: property_doc(cls.__dict__[name]) for name in expected} == expected
     for member in ("IGNORE : Ignore early triggers", "ZERO : Clamp early triggers to zero",

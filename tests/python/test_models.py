@@ -97,11 +97,12 @@ def test_positional_order_and_accepted_kinds(arguments, make_tarvex, make_multip
 
 
 DECREASING, NEGATIVE = "3e-8 1\n2e-8 1\n1e-8 1\n", "1e-8 1\n2e-8 -1\n3e-8 1\n"  # spectrum file contents
-MENDED = {
-    "tarvex": dict(pmt_time_step=math.inf, adc_step=0.5e-9, trigger_norm=0, gain=math.nan, noise=math.inf, offset=1e300,
-                   clip=1e12, time_spectrum=DECREASING, amplitude_spectrum=NEGATIVE),
-    "multipmt": dict(tot_step=0.0, pmt_time_step=math.nan, adc_step=0.5e-9, sample_delay=math.nan, tot_jitter=math.inf,
-                     adc_gain=math.nan, adc_clip=1e12, time_spectrum=NEGATIVE, amplitude_spectrum=DECREASING),
+MENDED = {  # every checked argument at least once: zero, negative and non-finite steps, values beyond range
+    "tarvex": dict(pmt_time_step=0.0, adc_step=0.5e-9, trigger_norm=0, gain=math.nan, offset=1e300, noise=math.inf,
+                   preamp_clip=math.inf, clip=1e12, time_spectrum=DECREASING, amplitude_spectrum=NEGATIVE),
+    "multipmt": dict(pmt_time_step=math.nan, tot_step=-1e-9, adc_step=math.inf, sample_delay=math.nan,
+                     tot_jitter=math.inf, adc_gain=-math.inf, adc_offset=math.inf, adc_noise=math.nan, adc_clip=1e12,
+                     time_spectrum=NEGATIVE, amplitude_spectrum=DECREASING),
 }
 
 
