@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "corvane/multipmt_trigger.hpp"
@@ -31,9 +32,13 @@ public:
     /// Mean record time in seconds of the runs of a burst at time 0 that give one hit.
     double calibrate_delay(std::size_t num_pes, std::size_t num_sim);
 
+    /// The model's random engine, where the calls so far have left it.
+    const std::mt19937& engine() const;
+
 private:
     struct Impl;
     Impl& state();
+    const Impl& state() const;
     std::unique_ptr<Impl> impl;
 };
 

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "corvane/tarvex_trigger.hpp"
@@ -46,6 +47,9 @@ public:
 
     /// Length of the pulse-shape file's time column in seconds.
     double pulse_duration() const;
+
+    /// The model's random engine, where the calls so far have left it.
+    const std::mt19937& engine() const;
 
 private:
     struct Impl;

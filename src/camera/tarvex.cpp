@@ -129,6 +129,8 @@ const Tarvex::Impl& Tarvex::state() const { return const_cast<Tarvex*>(this)->st
 
 double Tarvex::pulse_duration() const { return state().pulse_duration; }
 
+const std::mt19937& Tarvex::engine() const { return state().rng; }
+
 std::vector<corvane::TarvexTrigger> Tarvex::simulate(const std::vector<double>& pe_times, int channel) {
     Impl& s = state();
     checks::require_grid_times(pe_times, s.max_delay, s.pmt_sim.step, "pe_times");

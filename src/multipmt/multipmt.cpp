@@ -94,6 +94,10 @@ MultiPMT::Impl& MultiPMT::state() {
     return *impl;
 }
 
+const MultiPMT::Impl& MultiPMT::state() const { return const_cast<MultiPMT*>(this)->state(); }
+
+const std::mt19937& MultiPMT::engine() const { return state().rng; }
+
 std::vector<corvane::MultiPMTTrigger> MultiPMT::simulate(const std::vector<double>& pe_times,
                                                          int channel) {
     Impl& s = state();

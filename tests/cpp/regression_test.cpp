@@ -1,0 +1,232 @@
+// Pins the records of both models, bit for bit, over a few hundred seeded scenarios.
+//
+// Every record field, every exception, every warning line and the engine state after
+// every call enter one digest per group of calls. A digest that moves means the output
+// moved: find the draw or the rounding that changed instead of updating the value.
+
+#include <cstring>
+#include <iostream>
+#include <sstream>
+#include <typeinfo>
+
+#include "pelorin/multipmt.hpp"
+#include "pelorin/tarvex.hpp"
+#include "test_support.hpp"
+
+namespace {
+
+using namespace pelorin::test;
+
+/// FNV-1a over the bytes of everything added.
+struct Digest {
+    std::uint64_t value = 14695981039346656037ull;
+
+    void bytes(const void* data, std::size_t size) {
+        const auto* p = static_cast<const unsigned char*>(data);
+        for (std::size_t i = 0; i < size; ++i) {
+            value = (value ^ p[i]) * 1099511628211ull;
+        }
+    }
+    template <typename T>
+    void add(const T& x) {
+        bytes(&x, sizeof x);
+    }
+    void add(const std::string& text) {
+        add(text.size());
+        bytes(text.data(), text.size());
+    }
+    std::string hex() const {
+        char text[17];
+        std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
+        return text;
+    }
+};
+
+void add_record(Digest& d, const corvane::TarvexTrigger& r) {
+    d.add(r.channel), d.add(r.trigger_time_s), d.add(r.trigger_time_ticks), d.add(r.baseline), d.add(r.intsum);
+    d.add(r.waveform.size());
+    d.bytes(r.waveform.data(), r.waveform.size() * sizeof(std::uint16_t));
+}
+
+void add_record(Digest& d, const corvane::MultiPMTTrigger& r) {
+    d.add(r.time), d.add(r.channel), d.add(r.time_over_threshold), d.add(r.adc_sample);
+}
+
+/// Records or exception of one call, the warning lines it wrote and the engine after it.
+template <typename Model, typename Call>
+void add_call(Digest& d, Model& model, Call&& call) {
+    std::ostringstream warnings;
+    std::streambuf* const cerr_buffer = std::cerr.rdbuf(warnings.rdbuf());
+    try {
+        const auto result = call();
+        if constexpr (std::is_same_v<std::decay_t<decltype(result)>, double>) {
+            d.add(result);
+        } else {
+            d.add(result.size());
+            for (const auto& record : result) {
+                add_record(d, record);
+            }
+        }
+    } catch (const std::exception& e) {
+        d.add(std::string(typeid(e).name()) + ": " + e.what());
+    }
+    std::cerr.rdbuf(cerr_buffer);
+    d.add(warnings.str());
+    std::ostringstream engine;
+    engine << model.engine();
+    d.add(engine.str());
+}
+
+/// Scenario parameters drawn from the test's own engine.
+struct Draw {
+    std::mt19937 rng;
+
+    double uniform(double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng); }
+    int integer(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
+    template <typename T>
+    T pick(std::initializer_list<T> choices) {
+        return choices.begin()[integer(0, static_cast<int>(choices.size()) - 1)];
+    }
+
+    std::string spectrum(double lo, double span) {
+        const int points = integer(2, 7);
+        std::string text;
+        char line[64];
+        for (int i = 0; i < points; ++i) {
+            const bool end = points > 2 && (i == 0 || i == points - 1);
+            const double density = end ? pick({0.0, 0.5}) : uniform(0.1, 2.0);
+            std::snprintf(line, sizeof line, "%.17g %.17g\n", lo + span * i / (points - 1), density);
+            text += line;
+        }
+        return text;
+    }
+
+    /// A unipolar pulse, sometimes with undershoot, on a grid of `step`.
+    std::string pulse(double step, int taps) {
+        const double rise = uniform(1.0, taps / 3.0);
+        const bool undershoot = integer(0, 3) == 0;
+        std::vector<double> values;
+        for (int k = 0; k < taps; ++k) {
+            const double x = k / rise;
+            values.push_back(x * std::exp(1.0 - x) - (undershoot ? 0.15 * x * x / taps : 0.0));
+        }
+        return shape_text(step * (1.0 + pick({0.0, 0.0004, -0.0004})), values, uniform(-5e-9, 5e-9));
+    }
+
+    /// PE times of one call: none, scattered, coincident or partly before time 0; never sorted.
+    std::vector<double> pe_times() {
+        std::vector<double> times;
+        const int n = pick({0, 1, 2, 5, 20, 80, 300});
+        const double span = pick({30e-9, 1e-6, 10e-6});
+        const double first = pick({0.0, 0.0, -60e-9, -20e-9, 2e-6});
+        for (int i = 0; i < n; ++i) {
+            times.push_back(first + uniform(0.0, span));
+        }
+        if (n > 0 && integer(0, 2) == 0) {
+            times.insert(times.end(), static_cast<std::size_t>(integer(1, 30)), times.front());
+        }
+        std::shuffle(times.begin(), times.end(), rng);
+        return times;
+    }
+
+    /// External trigger times: unsorted, off the ADC grid, repeated, sometimes negative.
+    std::vector<double> trigger_times(double adc_step) {
+        std::vector<double> times;
+        const int n = pick({0, 1, 3, 10});
+        for (int i = 0; i < n; ++i) {
+            times.push_back(integer(0, 1) ? adc_step * integer(0, 500) : uniform(0.0, 2e-6));
+        }
+        if (n > 1 && integer(0, 4) == 0) {
+            times[1] = times[0];
+        }
+        if (n > 0 && integer(0, 9) == 0) {
+            times.back() = -uniform(0.0, 1e-6);
+        }
+        return times;
+    }
+};
+
+struct Files {
+    TempFile time, amplitude, shape, second_shape;
+};
+
+Files model_files(Draw& draw, double pmt_step, double second_step) {
+    return {TempFile(draw.spectrum(draw.uniform(-5e-9, 20e-9), draw.uniform(0.5e-9, 15e-9))),
+            TempFile(draw.spectrum(draw.uniform(0.0, 0.5), draw.uniform(0.3, 3.0))),
+            TempFile(draw.pulse(pmt_step, draw.pick({2, 5, 12, 40, 120}))),
+            TempFile(draw.pulse(second_step, draw.pick({2, 4, 9, 25})))};
+}
+
+void camera_scenario(Draw& draw, Digest& triggered, Digest& external) {
+    const double pmt_step = draw.pick({1e-10, 2.5e-10, 5e-10, 1e-9});
+    const double adc_step = pmt_step * draw.pick({1.0, 2.5, 4.0, 4.05, 10.0, 40.0});
+    const Files files = model_files(draw, pmt_step, pmt_step);
+    const int period = static_cast<int>(adc_step / pmt_step + 0.001);
+    const int jitter = draw.pick({0, -1, -7, 1, period - 1, period, period + 3});
+    const double gain = draw.uniform(5.0, 200.0), offset = draw.pick({0.0, 50.0, 100.7, -20.0, 3.3});
+    std::vector<int> kernel(static_cast<std::size_t>(draw.integer(1, 5)));
+    int kernel_sum = 0;
+    for (int& tap : kernel) {
+        tap = draw.pick({1, 1, 2, 3, -1, 0});
+        kernel_sum += tap;
+    }
+    const int norm = draw.pick({1, 1, 2, 3, -1, -2});
+    const int threshold =
+        static_cast<int>((offset + gain * draw.uniform(0.05, 1.5)) * kernel_sum / norm) + draw.integer(-3, 3);
+    const auto policy = draw.pick({pelorin::Tarvex::EarlyHandling::IGNORE, pelorin::Tarvex::EarlyHandling::ZERO,
+                                   pelorin::Tarvex::EarlyHandling::WARN, pelorin::Tarvex::EarlyHandling::THROW});
+    const int samples = draw.pick({0, 1, 8, 16, 33, 16, 16, 8, -3});
+    pelorin::Tarvex camera(files.time, files.amplitude, pmt_step, adc_step, files.shape, jitter, gain, offset,
+                           draw.pick({4095.0, 300.0, -5.0}), draw.pick({0.0, 0.7, 3.0}),
+                           draw.pick({4095.0, 1000.0, 65535.0, 70000.0}), samples,
+                           draw.pick({-1, 0, 3, 8, 40}), kernel, threshold, norm, draw.pick({-10, -4, 0, 3}),
+                           draw.integer(-5, 1000000), policy);
+    for (int call = 0; call < 3; ++call) {
+        const std::vector<double> pes = draw.pe_times();
+        add_call(triggered, camera, [&] { return camera.simulate(pes, call - 1); });
+    }
+    for (int call = 0; call < 2; ++call) {
+        const std::vector<double> pes = draw.pe_times(), triggers = draw.trigger_times(adc_step);
+        const double window = draw.pick({0.0, 1e-8, 3.7e-8, 1e-7, 1e-7, 2e-7, 1e-8, -1e-8});
+        add_call(external, camera, [&] { return camera.simulate_external_trigger(pes, triggers, window, 4); });
+    }
+    const auto num_pes = static_cast<std::size_t>(draw.integer(0, 6));
+    const auto num_sim = static_cast<std::size_t>(draw.integer(0, 4));
+    add_call(triggered, camera, [&] { return camera.calibrate_delay(num_pes, num_sim); });
+}
+
+void multipmt_scenario(Draw& draw, Digest& digest) {
+    const double pmt_step = draw.pick({1e-10, 2.5e-10, 5e-10, 1e-9});
+    const double tot_step = pmt_step * draw.pick({1.0, 1.0, 2.0, 10.0, 1.5, 0.7, 3.3});
+    const double adc_step = pmt_step * draw.pick({1.0, 4.0, 4.05, 10.0, 40.0});
+    const Files files = model_files(draw, pmt_step, tot_step);
+    const int period = static_cast<int>(adc_step / pmt_step + 0.001);
+    pelorin::MultiPMT module(files.time, files.amplitude, pmt_step, tot_step, files.second_shape,
+                             draw.uniform(0.05, 1.2), draw.pick({0.0, 2e-9, 10e-9}), draw.pick({0.0, 0.02, 0.2}),
+                             draw.pick({0.0, 1e-10, 1e-9}), adc_step, files.shape,
+                             draw.pick({0, -1, 1, period - 1, period}), draw.uniform(5.0, 200.0),
+                             draw.pick({0.0, 100.0, 20.5}), draw.pick({0.0, 1.5}),
+                             draw.pick({4095.0, 150.0, 65535.0}), draw.pick({0.0, 3e-9, -2e-9, 1e-7}),
+                             draw.integer(-5, 1000000));
+    for (int call = 0; call < 3; ++call) {
+        const std::vector<double> pes = draw.pe_times();
+        add_call(digest, module, [&] { return module.simulate(pes, 7 - call); });
+    }
+    const auto num_pes = static_cast<std::size_t>(draw.integer(0, 6));
+    const auto num_sim = static_cast<std::size_t>(draw.integer(0, 4));
+    add_call(digest, module, [&] { return module.calibrate_delay(num_pes, num_sim); });
+}
+
+TEST(Regression, RecordsAndEngineStatesOfSeededScenariosKeepTheirDigests) {
+    Draw draw{std::mt19937(20261207)};
+    Digest triggered, external, multipmt;
+    for (int scenario = 0; scenario < 200; ++scenario) {
+        camera_scenario(draw, triggered, external);
+        multipmt_scenario(draw, multipmt);
+    }
+    EXPECT_EQ(triggered.hex(), "85d5edfe3f98e314");
+    EXPECT_EQ(external.hex(), "5d6ce5930aff4a2d");
+    EXPECT_EQ(multipmt.hex(), "227fa78402c54ea1");
+}
+
+}  // namespace
