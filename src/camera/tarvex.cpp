@@ -1,6 +1,8 @@
 #include "pelorin/tarvex.hpp"
 
 #include <algorithm>
+#include <cstdlib>
+#include <limits>
 #include <cmath>
 #include <cstdio>
 #include <iostream>
@@ -9,10 +11,14 @@
 #include <string>
 #include <utility>
 
+#include "camera/triggered_readout.hpp"
+#include "camera/window_union.hpp"
 #include "pelorin/adc_sim.hpp"
 #include "pelorin/pmt_sim.hpp"
 #include "pelorin/trigger_sim.hpp"
+#include "stages/adc_stream.hpp"
 #include "stages/burst_calibration.hpp"
+#include "stages/impulse_train.hpp"
 #include "stages/input_checks.hpp"
 
 namespace pelorin {
@@ -28,6 +34,7 @@ struct Tarvex::Impl {
     double pulse_duration;
     EarlyHandling early_handling;
     double max_delay;  ///< largest |delay| of the time spectrum, bounds PE times on the grid
+    std::int64_t adc_tap_bound;  ///< analog indices up to which the pulse taps land at i + k
 };
 
 namespace {
@@ -36,22 +43,81 @@ namespace {
 // (32 GiB of samples): beyond it the request cannot fit in memory anyway.
 constexpr double max_forced_samples = 2147483648.0;
 
-std::string printf_seconds(const char* prefix, double time) {
-    char buffer[512];
-    std::snprintf(buffer, sizeof buffer, "%s%fs.", prefix, time);
-    return buffer;
+using stream::Impulse;
+
+/// a + b for non-negative counts, saturating instead of overflowing.
+std::int64_t add_counts(std::int64_t a, std::int64_t b) {
+    return a > std::numeric_limits<std::int64_t>::max() - b ? std::numeric_limits<std::int64_t>::max() : a + b;
 }
 
-/// Trailing zeros of a window that ran past the stored ADC samples read as the baseline.
-void fill_trailing_zeros(std::vector<std::uint16_t>& samples, double offset) {
-    if (!(offset > 0.0) || samples.empty() || samples.back() != 0) {
-        return;
+/// Whether the streaming readout reproduces the stages for a call whose analog indices
+/// stay within `largest` (in magnitude) and whose windows span `window` ADC samples: every
+/// index product must stay exact on its grid, and triggers must keep their windows in
+/// ascending order (negative window lengths or trigger distances take the stages' path).
+template <typename State>
+bool streams(const State& s, std::int64_t largest, std::int64_t window) {
+    if (largest > s.adc_tap_bound || window < 0) {
+        return false;
     }
-    // Low 16 bits of the offset truncated toward zero, exact for any positive offset.
-    const auto fill = static_cast<std::uint16_t>(std::fmod(std::trunc(offset), 65536.0));
-    for (auto it = samples.rbegin(); it != samples.rend() && *it == 0; ++it) {
-        *it = fill;
+    const std::int64_t taps = static_cast<std::int64_t>(s.adc_sim.pulse_shape.kernel.size());
+    const std::int64_t period = time_to_index(s.adc_sim.adc_step, s.pmt_sim.step);
+    const std::int64_t adc_indices = add_counts(add_counts(largest, taps) / std::max<std::int64_t>(period, 1), 2);
+    const std::int64_t trigger_taps = static_cast<std::int64_t>(s.trigger_sim.trigger_kernel.kernel.size());
+    const std::int64_t reach = add_counts(add_counts(adc_indices, trigger_taps),
+                                          add_counts(2 * window, std::abs(static_cast<std::int64_t>(s.trigger_offset))));
+    return stream::exact_grid_products(reach);
+}
+
+SparseWaveform<double> waveform_of(const std::vector<Impulse>& impulses, double step) {
+    SparseWaveform<double> waveform(step);
+    waveform.samples.reserve(impulses.size());
+    for (const Impulse& impulse : impulses) {
+        waveform.samples.emplace_back(impulse.index, impulse.amplitude);
     }
+    return waveform;
+}
+
+/// The triggered readout as the stages compose it, for calls the stream does not cover.
+template <typename State>
+std::vector<corvane::TarvexTrigger> triggered_readout_of_stages(State& s, const SparseWaveform<double>& analog,
+                                                                int channel) {
+    const SparseWaveform<unsigned short> adc = s.adc_sim.simulate(analog, s.rng);
+    const std::vector<double> trigger_times = s.trigger_sim.simulate(adc);
+    std::vector<corvane::TarvexTrigger> records;
+    records.reserve(trigger_times.size());
+    for (const double trigger_time : trigger_times) {
+        const double step = adc.step;
+        const double start = static_cast<double>(s.trigger_offset) * step + trigger_time;
+        const double end = static_cast<double>(s.waveform_samples) * step + start;
+        std::vector<std::uint16_t> samples = adc.get_samples(start, end);
+        camera::fill_trailing_zeros(samples, s.offset);
+        corvane::ReadoutTime time{0, 0};
+        if (start < 0.0) {
+            if (!camera::keep_early_window(s.early_handling, start)) {
+                continue;
+            }
+        } else {
+            time = corvane::split_readout_time(start);
+        }
+        records.push_back(corvane::make_tarvex_trigger(channel, time, std::move(samples), s.offset));
+    }
+    return records;
+}
+
+/// The externally triggered readout as the stages compose it, on the forced analog waveform.
+template <typename State>
+std::vector<corvane::TarvexTrigger> external_readout_of_stages(State& s, const SparseWaveform<double>& analog,
+                                                               const std::vector<double>& trigger_times,
+                                                               double readout_window, int channel) {
+    const SparseWaveform<unsigned short> adc = s.adc_sim.simulate(analog, s.rng);
+    std::vector<corvane::TarvexTrigger> records;
+    records.reserve(trigger_times.size());
+    for (const double t : trigger_times) {
+        std::vector<std::uint16_t> samples = adc.get_samples(t, t + readout_window);
+        records.push_back(corvane::make_tarvex_trigger(channel, corvane::split_readout_time(t), std::move(samples),
+                                                       s.offset));
+    }
+    return records;
 }
 
 void check_arguments(double pmt_time_step, double adc_step, double gain, double offset,
@@ -100,7 +166,8 @@ Tarvex::Tarvex(const std::filesystem::path& time_spectrum,
 
     impl = std::make_unique<Impl>(Impl{std::move(pmt_sim), std::move(adc_sim), std::move(trigger_sim),
                                        rng, waveform_samples, trigger_offset, offset, pulse_duration,
-                                       early_handling, largest_delay(times)});
+                                       early_handling, largest_delay(times),
+                                       stream::consecutive_tap_bound(pmt_time_step, shape.second.size())});
 }
 
 Tarvex::Tarvex(const Tarvex& other)
@@ -135,38 +202,15 @@ std::vector<corvane::TarvexTrigger> Tarvex::simulate(const std::vector<double>& 
     Impl& s = state();
     checks::require_grid_times(pe_times, s.max_delay, s.pmt_sim.step, "pe_times");
 
-    const SparseWaveform<double> analog = s.pmt_sim.simulate(pe_times, s.rng);
-    const SparseWaveform<unsigned short> adc = s.adc_sim.simulate(analog, s.rng);
-    const std::vector<double> trigger_times = s.trigger_sim.simulate(adc);
-
-    std::vector<corvane::TarvexTrigger> records;
-    records.reserve(trigger_times.size());
-    for (const double trigger_time : trigger_times) {
-        const double step = adc.step;
-        const double start = static_cast<double>(s.trigger_offset) * step + trigger_time;
-        const double end = static_cast<double>(s.waveform_samples) * step + start;
-        std::vector<std::uint16_t> samples = adc.get_samples(start, end);
-        fill_trailing_zeros(samples, s.offset);
-
-        corvane::ReadoutTime time{0, 0};
-        if (start < 0.0) {
-            switch (s.early_handling) {
-                case EarlyHandling::IGNORE:
-                    continue;
-                case EarlyHandling::WARN:
-                    std::cerr << "[Warning] Ignoring early trigger at " << start << " s." << std::endl;
-                    continue;
-                case EarlyHandling::THROW:
-                    throw std::runtime_error(printf_seconds("Early trigger at ", start));
-                case EarlyHandling::ZERO:
-                    break;
-            }
-        } else {
-            time = corvane::split_readout_time(start);
-        }
-        records.push_back(corvane::make_tarvex_trigger(channel, time, std::move(samples), s.offset));
+    const std::vector<Impulse> impulses = stream::draw_impulses(s.pmt_sim, pe_times, s.rng);
+    if (!streams(s, stream::largest_magnitude(impulses), s.waveform_samples) || s.trigger_sim.retrigger_offset < 0) {
+        return triggered_readout_of_stages(s, waveform_of(impulses, s.pmt_sim.step), channel);
     }
-    return records;
+    const auto sampling = stream::draw_sampling(s.adc_sim, s.pmt_sim.step, s.rng);
+    camera::TriggeredReadout readout(s.trigger_sim, {s.trigger_offset, s.offset, s.early_handling, channel});
+    const auto span = static_cast<std::int64_t>(s.adc_sim.pulse_shape.kernel.size()) - 1;
+    stream::stream_adc(s.adc_sim, stream::coverage(impulses, span), impulses, sampling, s.rng, readout);
+    return readout.finish();
 }
 
 std::vector<corvane::TarvexTrigger> Tarvex::simulate_external_trigger(
@@ -196,28 +240,48 @@ std::vector<corvane::TarvexTrigger> Tarvex::simulate_external_trigger(
             "needs more than 2^31 analog samples");
     }
 
-    SparseWaveform<double> analog = s.pmt_sim.simulate(pe_times, s.rng);
+    const std::vector<Impulse> impulses = stream::draw_impulses(s.pmt_sim, pe_times, s.rng);
 
     // Zero-valued analog samples over every window make the ADC produce offset and
-    // noise where no pulse is; existing samples keep their values.
-    std::vector<SparseWaveform<double>::Sample> forced;
+    // noise where no pulse is; they add nothing to the samples already there.
+    std::vector<Impulse> forced;
     for (const double t : trigger_times) {
         if (t < 0.0) {
-            throw std::runtime_error(printf_seconds("External trigger time cannot be negative: ", t));
+            throw std::runtime_error(camera::printf_seconds("External trigger time cannot be negative: ", t));
         }
         for (double u = t - half_pulse; t + readout_window + half_pulse > u; u = u + half_pulse) {
-            forced.emplace_back(time_to_index(u, pmt_step), 0.0);
+            forced.push_back({time_to_index(u, pmt_step), 0.0});
         }
     }
-    analog.add_samples(std::move(forced));
+    stream::stable_sort_by_index(forced);
+    stream::merge_equal_indices(forced);
 
-    const SparseWaveform<unsigned short> adc = s.adc_sim.simulate(analog, s.rng);
+    const std::int64_t largest = std::max(stream::largest_magnitude(impulses), stream::largest_magnitude(forced));
+    if (!(readout_window >= 0.0) || !streams(s, largest, 0)) {
+        SparseWaveform<double> analog = waveform_of(impulses, pmt_step);
+        analog.add_samples(waveform_of(forced, pmt_step).samples);
+        return external_readout_of_stages(s, analog, trigger_times, readout_window, channel);
+    }
+    const double adc_step = s.adc_sim.adc_step;
+    std::vector<std::pair<std::int64_t, std::int64_t>> windows;
+    windows.reserve(trigger_times.size());
+    for (const double t : trigger_times) {
+        windows.emplace_back(time_to_index(t, adc_step), time_to_index(t + readout_window, adc_step));
+    }
+    std::vector<Impulse> covering(impulses.size() + forced.size());
+    std::merge(impulses.begin(), impulses.end(), forced.begin(), forced.end(), covering.begin(),
+               [](const Impulse& a, const Impulse& b) { return a.index < b.index; });
+    const auto span = static_cast<std::int64_t>(s.adc_sim.pulse_shape.kernel.size()) - 1;
+    camera::WindowUnion union_of_windows(windows);
+    const auto sampling = stream::draw_sampling(s.adc_sim, pmt_step, s.rng);
+    stream::stream_adc(s.adc_sim, stream::coverage(covering, span), impulses, sampling, s.rng, union_of_windows);
+
     std::vector<corvane::TarvexTrigger> records;
     records.reserve(trigger_times.size());
-    for (const double t : trigger_times) {
-        std::vector<std::uint16_t> samples = adc.get_samples(t, t + readout_window);
-        records.push_back(corvane::make_tarvex_trigger(channel, corvane::split_readout_time(t),
-                                                       std::move(samples), s.offset));
+    for (std::size_t n = 0; n < trigger_times.size(); ++n) {
+        records.push_back(corvane::make_tarvex_trigger(channel, corvane::split_readout_time(trigger_times[n]),
+                                                       union_of_windows.window(windows[n].first, windows[n].second),
+                                                       s.offset));
     }
     return records;
 }

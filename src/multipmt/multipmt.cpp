@@ -1,7 +1,9 @@
 #include "pelorin/multipmt.hpp"
 
-#include <optional>
+#include <algorithm>
 #include <cmath>
+#include <limits>
+#include <optional>
 #include <random>
 #include <stdexcept>
 #include <utility>
@@ -10,8 +12,11 @@
 #include "pelorin/pmt_sim.hpp"
 #include "pelorin/spectrum.hpp"
 #include "pelorin/tot_sim.hpp"
+#include "stages/adc_stream.hpp"
 #include "stages/burst_calibration.hpp"
+#include "stages/impulse_train.hpp"
 #include "stages/input_checks.hpp"
+#include "stages/tot_stream.hpp"
 
 namespace pelorin {
 
@@ -22,15 +27,83 @@ struct MultiPMT::Impl {
     std::mt19937 rng;
     double sample_delay;
     double max_delay;  ///< largest |delay| of the time spectrum, bounds PE times on the grid
+    std::int64_t adc_tap_bound;      ///< analog indices up to which the ADC pulse taps land at i + k
+    stream::TapOffsets tot_offsets;  ///< ToT pulse taps on the analog grid, up to adc_tap_bound
 };
 
 namespace {
+
+using stream::Impulse;
+
+// The ring buffer of the streaming ToT pass spans one ToT pulse on the analog grid.
+constexpr std::int64_t max_streamed_tot_span = std::int64_t{1} << 24;
 
 /// Stored ADC value at the grid index of `time`, 0 where nothing is stored (also for
 /// times beyond the grid, where no sample can be).
 std::uint16_t adc_value_at(const SparseWaveform<unsigned short>& adc, double time) {
     const std::optional<std::int64_t> index = checked_time_to_index(time, adc.step);
     return index ? adc.find(*index).value_or(0) : 0;
+}
+
+/// ADC indices read out for the hits, and their values as the stream hands them over.
+class HitSamples {
+public:
+    HitSamples(const std::vector<ToTHit>& hits, double sample_delay, double adc_step) {
+        for (const auto& [start, end] : hits) {
+            const std::optional<std::int64_t> index = checked_time_to_index(start + sample_delay, adc_step);
+            hit_indices_.push_back(index.value_or(std::numeric_limits<std::int64_t>::min()));
+        }
+        wanted_ = hit_indices_;
+        std::sort(wanted_.begin(), wanted_.end());
+        wanted_.erase(std::unique(wanted_.begin(), wanted_.end()), wanted_.end());
+        values_.assign(wanted_.size(), 0);
+    }
+    bool wants(std::int64_t index) {
+        while (cursor_ < wanted_.size() && wanted_[cursor_] < index) {
+            ++cursor_;
+        }
+        return cursor_ < wanted_.size() && wanted_[cursor_] == index;
+    }
+    void take(std::int64_t, std::uint16_t value) { values_[cursor_] = value; }
+
+    /// The sample of hit n; 0 where the ADC stored none.
+    std::uint16_t of_hit(std::size_t n) const {
+        const auto at = std::lower_bound(wanted_.begin(), wanted_.end(), hit_indices_[n]);
+        return values_[static_cast<std::size_t>(at - wanted_.begin())];
+    }
+
+private:
+    std::vector<std::int64_t> hit_indices_;
+    std::vector<std::int64_t> wanted_;
+    std::vector<std::uint16_t> values_;
+    std::size_t cursor_ = 0;
+};
+
+template <typename State>
+bool streams(const State& s, std::int64_t largest) {
+    if (largest > s.adc_tap_bound || !s.tot_offsets.forward() || s.tot_offsets.max_offset() > max_streamed_tot_span) {
+        return false;
+    }
+    const auto taps = static_cast<std::int64_t>(s.adc_sim.pulse_shape.kernel.size());
+    const std::int64_t period = time_to_index(s.adc_sim.adc_step, s.pmt_sim.step);
+    return stream::exact_grid_products((largest + taps) / std::max<std::int64_t>(period, 1) + 2);
+}
+
+/// The readout as the stages compose it, for calls the stream does not cover.
+template <typename State>
+std::vector<corvane::MultiPMTTrigger> readout_of_stages(State& s, const std::vector<Impulse>& impulses, int channel) {
+    SparseWaveform<double> analog(s.pmt_sim.step);
+    for (const Impulse& impulse : impulses) {
+        analog.samples.emplace_back(impulse.index, impulse.amplitude);
+    }
+    const std::vector<ToTHit> hits = s.tot_sim.simulate(analog, s.rng);
+    const SparseWaveform<unsigned short> adc = s.adc_sim.simulate(analog, s.rng);
+    std::vector<corvane::MultiPMTTrigger> records;
+    records.reserve(hits.size());
+    for (const auto& [start, end] : hits) {
+        records.push_back({start, channel, end - start, adc_value_at(adc, start + s.sample_delay)});
+    }
+    return records;
 }
 
 }  // namespace
@@ -68,8 +141,10 @@ MultiPMT::MultiPMT(const std::filesystem::path& time_spectrum,
                    tot_threshold, tot_dead_time, tot_noise, tot_jitter);
     std::mt19937 rng(static_cast<std::mt19937::result_type>(seed));
 
-    impl = std::make_unique<Impl>(Impl{std::move(pmt_sim), std::move(adc_sim), std::move(tot_sim),
-                                       rng, sample_delay, largest_delay(times)});
+    const std::int64_t adc_tap_bound = stream::consecutive_tap_bound(pmt_time_step, adc_sim.pulse_shape.kernel.size());
+    stream::TapOffsets tot_offsets(tot_step, tot_sim.pulse_shape.kernel.size(), pmt_time_step, adc_tap_bound);
+    impl = std::make_unique<Impl>(Impl{std::move(pmt_sim), std::move(adc_sim), std::move(tot_sim), rng, sample_delay,
+                                       largest_delay(times), adc_tap_bound, std::move(tot_offsets)});
 }
 
 MultiPMT::MultiPMT(const MultiPMT& other)
@@ -103,16 +178,22 @@ std::vector<corvane::MultiPMTTrigger> MultiPMT::simulate(const std::vector<doubl
     Impl& s = state();
     checks::require_grid_times(pe_times, s.max_delay, s.pmt_sim.step, "pe_times");
 
-    // One analog waveform feeds both branches; draws go PMT, then ToT, then ADC.
-    const SparseWaveform<double> analog = s.pmt_sim.simulate(pe_times, s.rng);
-    const std::vector<ToTHit> hits = s.tot_sim.simulate(analog, s.rng);
-    const SparseWaveform<unsigned short> adc = s.adc_sim.simulate(analog, s.rng);
+    // One impulse train feeds both branches; draws go PMT, then ToT, then ADC.
+    const std::vector<Impulse> impulses = stream::draw_impulses(s.pmt_sim, pe_times, s.rng);
+    if (!streams(s, stream::largest_magnitude(impulses))) {
+        return readout_of_stages(s, impulses, channel);
+    }
+    const std::vector<ToTHit> hits = stream::stream_tot(s.tot_sim, impulses, s.tot_offsets, s.pmt_sim.step, s.rng);
+    HitSamples samples(hits, s.sample_delay, s.adc_sim.adc_step);
+    const auto sampling = stream::draw_sampling(s.adc_sim, s.pmt_sim.step, s.rng);
+    const auto span = static_cast<std::int64_t>(s.adc_sim.pulse_shape.kernel.size()) - 1;
+    stream::stream_adc(s.adc_sim, stream::coverage(impulses, span), impulses, sampling, s.rng, samples);
 
     std::vector<corvane::MultiPMTTrigger> records;
     records.reserve(hits.size());
-    for (const auto& [start, end] : hits) {
-        const std::uint16_t sample = adc_value_at(adc, start + s.sample_delay);
-        records.push_back(corvane::MultiPMTTrigger{start, channel, end - start, sample});
+    for (std::size_t n = 0; n < hits.size(); ++n) {
+        const auto& [start, end] = hits[n];
+        records.push_back({start, channel, end - start, samples.of_hit(n)});
     }
     return records;
 }

@@ -77,15 +77,34 @@ void add_call(Digest& d, Model& model, Call&& call) {
     d.add(engine.str());
 }
 
+/// The choices that set the size and reach of the scenarios.
+struct Choices {
+    std::vector<int> pe_counts{0, 1, 2, 5, 20, 80, 300};
+    std::vector<double> pe_spans{30e-9, 1e-6, 10e-6};
+    std::vector<double> pe_starts{0.0, 0.0, -60e-9, -20e-9, 2e-6};
+    std::vector<double> camera_adc_ratios{1.0, 2.5, 4.0, 4.05, 10.0, 40.0};
+    std::vector<double> tot_ratios{1.0, 1.0, 2.0, 10.0, 1.5, 0.7, 3.3};
+    std::vector<double> module_adc_ratios{1.0, 4.0, 4.05, 10.0, 40.0};
+    std::vector<int> window_samples{0, 1, 8, 16, 33, 16, 16, 8, -3};
+    std::vector<int> retrigger_offsets{-1, 0, 3, 8, 40};
+    std::vector<int> trigger_offsets{-10, -4, 0, 3};
+    int longest_trigger_kernel = 5;
+};
+
 /// Scenario parameters drawn from the test's own engine.
 struct Draw {
     std::mt19937 rng;
+    Choices choices;
 
     double uniform(double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng); }
     int integer(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
     template <typename T>
-    T pick(std::initializer_list<T> choices) {
-        return choices.begin()[integer(0, static_cast<int>(choices.size()) - 1)];
+    T pick(std::initializer_list<T> list) {
+        return list.begin()[integer(0, static_cast<int>(list.size()) - 1)];
+    }
+    template <typename T>
+    T pick(const std::vector<T>& list) {
+        return list[static_cast<std::size_t>(integer(0, static_cast<int>(list.size()) - 1))];
     }
 
     std::string spectrum(double lo, double span) {
@@ -116,9 +135,9 @@ struct Draw {
     /// PE times of one call: none, scattered, coincident or partly before time 0; never sorted.
     std::vector<double> pe_times() {
         std::vector<double> times;
-        const int n = pick({0, 1, 2, 5, 20, 80, 300});
-        const double span = pick({30e-9, 1e-6, 10e-6});
-        const double first = pick({0.0, 0.0, -60e-9, -20e-9, 2e-6});
+        const int n = pick(choices.pe_counts);
+        const double span = pick(choices.pe_spans);
+        const double first = pick(choices.pe_starts);
         for (int i = 0; i < n; ++i) {
             times.push_back(first + uniform(0.0, span));
         }
@@ -159,12 +178,12 @@ Files model_files(Draw& draw, double pmt_step, double second_step) {
 
 void camera_scenario(Draw& draw, Digest& triggered, Digest& external) {
     const double pmt_step = draw.pick({1e-10, 2.5e-10, 5e-10, 1e-9});
-    const double adc_step = pmt_step * draw.pick({1.0, 2.5, 4.0, 4.05, 10.0, 40.0});
+    const double adc_step = pmt_step * draw.pick(draw.choices.camera_adc_ratios);
     const Files files = model_files(draw, pmt_step, pmt_step);
     const int period = static_cast<int>(adc_step / pmt_step + 0.001);
     const int jitter = draw.pick({0, -1, -7, 1, period - 1, period, period + 3});
     const double gain = draw.uniform(5.0, 200.0), offset = draw.pick({0.0, 50.0, 100.7, -20.0, 3.3});
-    std::vector<int> kernel(static_cast<std::size_t>(draw.integer(1, 5)));
+    std::vector<int> kernel(static_cast<std::size_t>(draw.integer(1, draw.choices.longest_trigger_kernel)));
     int kernel_sum = 0;
     for (int& tap : kernel) {
         tap = draw.pick({1, 1, 2, 3, -1, 0});
@@ -175,11 +194,12 @@ void camera_scenario(Draw& draw, Digest& triggered, Digest& external) {
         static_cast<int>((offset + gain * draw.uniform(0.05, 1.5)) * kernel_sum / norm) + draw.integer(-3, 3);
     const auto policy = draw.pick({pelorin::Tarvex::EarlyHandling::IGNORE, pelorin::Tarvex::EarlyHandling::ZERO,
                                    pelorin::Tarvex::EarlyHandling::WARN, pelorin::Tarvex::EarlyHandling::THROW});
-    const int samples = draw.pick({0, 1, 8, 16, 33, 16, 16, 8, -3});
+    const int samples = draw.pick(draw.choices.window_samples);
     pelorin::Tarvex camera(files.time, files.amplitude, pmt_step, adc_step, files.shape, jitter, gain, offset,
                            draw.pick({4095.0, 300.0, -5.0}), draw.pick({0.0, 0.7, 3.0}),
                            draw.pick({4095.0, 1000.0, 65535.0, 70000.0}), samples,
-                           draw.pick({-1, 0, 3, 8, 40}), kernel, threshold, norm, draw.pick({-10, -4, 0, 3}),
+                           draw.pick(draw.choices.retrigger_offsets), kernel, threshold, norm,
+                           draw.pick(draw.choices.trigger_offsets),
                            draw.integer(-5, 1000000), policy);
     for (int call = 0; call < 3; ++call) {
         const std::vector<double> pes = draw.pe_times();
@@ -197,8 +217,8 @@ void camera_scenario(Draw& draw, Digest& triggered, Digest& external) {
 
 void multipmt_scenario(Draw& draw, Digest& digest) {
     const double pmt_step = draw.pick({1e-10, 2.5e-10, 5e-10, 1e-9});
-    const double tot_step = pmt_step * draw.pick({1.0, 1.0, 2.0, 10.0, 1.5, 0.7, 3.3});
-    const double adc_step = pmt_step * draw.pick({1.0, 4.0, 4.05, 10.0, 40.0});
+    const double tot_step = pmt_step * draw.pick(draw.choices.tot_ratios);
+    const double adc_step = pmt_step * draw.pick(draw.choices.module_adc_ratios);
     const Files files = model_files(draw, pmt_step, tot_step);
     const int period = static_cast<int>(adc_step / pmt_step + 0.001);
     pelorin::MultiPMT module(files.time, files.amplitude, pmt_step, tot_step, files.second_shape,
@@ -218,7 +238,7 @@ void multipmt_scenario(Draw& draw, Digest& digest) {
 }
 
 TEST(Regression, RecordsAndEngineStatesOfSeededScenariosKeepTheirDigests) {
-    Draw draw{std::mt19937(20261207)};
+    Draw draw{std::mt19937(20261207), Choices{}};
     Digest triggered, external, multipmt;
     for (int scenario = 0; scenario < 200; ++scenario) {
         camera_scenario(draw, triggered, external);
@@ -227,6 +247,31 @@ TEST(Regression, RecordsAndEngineStatesOfSeededScenariosKeepTheirDigests) {
     EXPECT_EQ(triggered.hex(), "85d5edfe3f98e314");
     EXPECT_EQ(external.hex(), "5d6ce5930aff4a2d");
     EXPECT_EQ(multipmt.hex(), "227fa78402c54ea1");
+}
+
+// Long unsorted PE lists, times far from the run start, long windows and kernel steps
+// that are not whole multiples of the analog step.
+TEST(Regression, LargeAndUnevenScenariosKeepTheirDigests) {
+    Choices wide;
+    wide.pe_counts = {0, 700, 3000, 8000};
+    wide.pe_spans = {1e-5, 1e-4, 1e-3};
+    wide.pe_starts = {0.0, -1e-6, 10.0, 150.0, -150.0, 1200.0};
+    wide.camera_adc_ratios = {1.0, 4.0, 40.0, 4.0001};
+    wide.tot_ratios = {0.999, 1.001, 2.0005, 0.5, 1.0 / 3.0, 7.77, 10.0};
+    wide.module_adc_ratios = {1.0, 4.0, 40.0};
+    wide.window_samples = {200, 16, 32, 0};
+    wide.retrigger_offsets = {0, 1, 8};
+    wide.trigger_offsets = {-30, -2, 0, 5};
+    wide.longest_trigger_kernel = 9;
+    Draw draw{std::mt19937(7), wide};
+    Digest triggered, external, multipmt;
+    for (int scenario = 0; scenario < 16; ++scenario) {
+        camera_scenario(draw, triggered, external);
+        multipmt_scenario(draw, multipmt);
+    }
+    EXPECT_EQ(triggered.hex(), "951904a9698e2371");
+    EXPECT_EQ(external.hex(), "e7dc0f4a7e1b1e34");
+    EXPECT_EQ(multipmt.hex(), "a894e6baefaadbf3");
 }
 
 }  // namespace

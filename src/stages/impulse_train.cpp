@@ -1,0 +1,169 @@
+#include "stages/impulse_train.hpp"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+#include <limits>
+
+namespace pelorin::stream {
+namespace {
+
+// Radix digits of 11 bits: 2048 counters fit the first-level cache.
+constexpr int radix_bits = 11;
+constexpr std::size_t radix_size = std::size_t{1} << radix_bits;
+
+// Index products and sums of whole steps pick up a few roundings of 2^-53 relative to
+// their magnitude; the grid rule's tolerance of a thousandth of a step absorbs them with
+// a wide margin below this bound.
+constexpr std::int64_t exact_product_bound = std::int64_t{1} << 38;
+
+void radix_sort_by_index(std::vector<Impulse>& impulses, std::int64_t lowest, std::uint64_t range) {
+    std::vector<Impulse> buffer(impulses.size());
+    const int passes = (std::bit_width(range) + radix_bits - 1) / radix_bits;
+    for (int pass = 0; pass < passes; ++pass) {
+        const int shift = pass * radix_bits;
+        auto digit = [&](const Impulse& impulse) {
+            return static_cast<std::size_t>((static_cast<std::uint64_t>(impulse.index - lowest) >> shift) &
+                                            (radix_size - 1));
+        };
+        std::array<std::size_t, radix_size> start{};
+        for (const Impulse& impulse : impulses) {
+            ++start[digit(impulse)];
+        }
+        std::size_t total = 0;
+        for (std::size_t& count : start) {
+            total += count;
+            count = total - count;
+        }
+        for (const Impulse& impulse : impulses) {
+            buffer[start[digit(impulse)]++] = impulse;
+        }
+        impulses.swap(buffer);
+    }
+}
+
+}  // namespace
+
+std::vector<Impulse> draw_impulses(PiecewiseLinearPMTSim& pmt, const std::vector<double>& pe_times,
+                                   std::mt19937& rng) {
+    std::vector<Impulse> impulses(pe_times.size());
+    for (std::size_t n = 0; n < pe_times.size(); ++n) {
+        const double delay = pmt.time_distribution(rng);
+        const double amplitude = pmt.amplitude_distribution(rng);
+        impulses[n] = {time_to_index(delay + pe_times[n], pmt.step), amplitude};
+    }
+    stable_sort_by_index(impulses);
+    merge_equal_indices(impulses);
+    return impulses;
+}
+
+void stable_sort_by_index(std::vector<Impulse>& impulses) {
+    auto by_index = [](const Impulse& a, const Impulse& b) { return a.index < b.index; };
+    if (std::is_sorted(impulses.begin(), impulses.end(), by_index)) {
+        return;
+    }
+    if (impulses.size() < 512) {
+        std::stable_sort(impulses.begin(), impulses.end(), by_index);
+        return;
+    }
+    const auto [lowest, highest] = std::minmax_element(impulses.begin(), impulses.end(), by_index);
+    radix_sort_by_index(impulses, lowest->index,
+                        static_cast<std::uint64_t>(highest->index) - static_cast<std::uint64_t>(lowest->index));
+}
+
+void merge_equal_indices(std::vector<Impulse>& impulses) {
+    std::size_t kept = 0;
+    for (std::size_t n = 0; n < impulses.size(); ++n) {
+        if (kept > 0 && impulses[kept - 1].index == impulses[n].index) {
+            impulses[kept - 1].amplitude = impulses[kept - 1].amplitude + impulses[n].amplitude;
+        } else {
+            impulses[kept++] = impulses[n];
+        }
+    }
+    impulses.resize(kept);
+}
+
+std::int64_t largest_magnitude(const std::vector<Impulse>& impulses) {
+    if (impulses.empty()) {
+        return 0;
+    }
+    // Saturate: the most negative index has no positive counterpart.
+    auto magnitude = [](std::int64_t i) {
+        return i == std::numeric_limits<std::int64_t>::min() ? std::numeric_limits<std::int64_t>::max()
+                                                            : (i < 0 ? -i : i);
+    };
+    return std::max(magnitude(impulses.front().index), magnitude(impulses.back().index));
+}
+
+std::vector<Run> coverage(const std::vector<Impulse>& impulses, std::int64_t span) {
+    std::vector<Run> runs;
+    for (const Impulse& impulse : impulses) {
+        const std::int64_t last = impulse.index + span;
+        if (!runs.empty() && impulse.index <= runs.back().last + 1) {
+            runs.back().last = std::max(runs.back().last, last);
+        } else {
+            runs.push_back({impulse.index, last});
+        }
+    }
+    return runs;
+}
+
+TapOffsets::TapOffsets(double tap_step, std::size_t taps, double grid_step, std::int64_t largest_index)
+    : grid_step_(grid_step) {
+    // The tap time k * tap_step + i * grid_step is rounded three times before the division
+    // and once by it; relative to the grid step the error stays below (4 M + 4) 2^-52 for
+    // |i| + k * tap_step / grid_step <= M. Where neither the shifted quotient above nor the
+    // one below 0 lies that close to a whole number, truncation cannot depend on it.
+    using Real = long double;
+    const Real tolerance = static_cast<Real>(0.001);
+    taps_.reserve(taps);
+    for (std::size_t k = 0; k < taps; ++k) {
+        Tap tap{static_cast<double>(k) * tap_step, false, 0, 0, std::numeric_limits<std::int64_t>::min()};
+        const Real ratio = static_cast<Real>(tap.time) / static_cast<Real>(grid_step);
+        const Real magnitude = static_cast<Real>(largest_index) + std::fabs(ratio) + 1;
+        const Real error = (4 * magnitude + 4) * std::ldexp(Real{1}, -52);
+        const Real above = ratio + tolerance;
+        const Real below = ratio - tolerance;
+        auto clear_of_integers = [&](Real x) { return x - std::floor(x) > error && std::ceil(x) - x > error; };
+        // A tap at or after zero delay lands at or after its impulse as long as the error
+        // stays well below one step; beyond that the offsets are not bounded.
+        if (!(ratio >= 0 && ratio < Real{1e15} && error < Real{0.25})) {
+            forward_ = false;
+            consecutive_ = false;
+            taps_.push_back(tap);
+            continue;
+        }
+        if (clear_of_integers(above) && clear_of_integers(below)) {
+            tap.proven = true;
+            tap.nonnegative = static_cast<std::int64_t>(std::floor(above));
+            tap.negative = static_cast<std::int64_t>(std::ceil(below));
+            if (tap.nonnegative != tap.negative) {
+                // The shifted quotients straddle no whole number, so the tap time is at or
+                // above 0 exactly when i > -ratio.
+                tap.first_nonnegative = static_cast<std::int64_t>(std::floor(-ratio)) + 1;
+            }
+            max_offset_ = std::max({max_offset_, tap.nonnegative, tap.negative});
+        } else {
+            max_offset_ = std::max(max_offset_, static_cast<std::int64_t>(std::ceil(above)) + 1);
+        }
+        consecutive_ = consecutive_ && tap.proven && tap.nonnegative == static_cast<std::int64_t>(k) &&
+                       tap.negative == static_cast<std::int64_t>(k);
+        taps_.push_back(tap);
+    }
+}
+
+std::int64_t consecutive_tap_bound(double step, std::size_t taps) {
+    // Up to about 2^40 the rounding error stays inside the thousandth of a step; below
+    // that, 2^38 leaves a wide margin.
+    for (const std::int64_t bound : {(std::int64_t{1} << 40) - (std::int64_t{1} << 31), std::int64_t{1} << 38}) {
+        if (TapOffsets(step, taps, step, bound).consecutive()) {
+            return bound;
+        }
+    }
+    return 0;
+}
+
+bool exact_grid_products(std::int64_t bound) { return bound >= 0 && bound <= exact_product_bound; }
+
+}  // namespace pelorin::stream
