@@ -5,6 +5,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench_support.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -21,16 +23,7 @@
 
 namespace {
 
-bool g_failed = false;
-
-/// Marks the case as failed (and the run as failed) unless `ok`.
-bool check(benchmark::State& state, bool ok, const char* what) {
-    if (!ok) {
-        g_failed = true;
-        state.SkipWithError(what);
-    }
-    return ok;
-}
+using pelorin::bench::check;
 
 constexpr double kNs = 1e-9;
 constexpr std::size_t kTaps = 64;
@@ -241,10 +234,11 @@ int main(int argc, char** argv) {
     }
     int count = static_cast<int>(pointers.size());
     benchmark::Initialize(&count, pointers.data());
+    pelorin::bench::register_readout_benchmarks();
     if (benchmark::ReportUnrecognizedArguments(count, pointers.data())) {
         return 2;
     }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    return g_failed ? 1 : 0;
+    return pelorin::bench::any_failed() ? 1 : 0;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cmath>
+#include <cstdint>
 #include <random>
 
 #include "pelorin/sparse_convolution.hpp"
@@ -30,7 +32,39 @@ struct ADCSim {
     SparseWaveform<unsigned short> simulate(const SparseWaveform<double>& analog, std::mt19937& rng) const;
 
     /// One ADC count from a sampled analog value and its noise draw.
-    unsigned short digitise(double value, double noise_draw) const;
+    unsigned short digitise(double value, double noise_draw) const {
+        double y = value * gain + offset;
+        if (y < 0.0) {
+            y = 0.0;
+        }
+        if (preamp_clip < y) {
+            y = preamp_clip;
+        }
+        double x = noise_draw + y;
+        // Written as !(x >= 0) so that a NaN signal ends at 0 instead of reaching the
+        // integer conversion.
+        if (!(x >= 0.0)) {
+            x = 0.0;
+        }
+        if (clip < x) {
+            x = clip;
+        }
+        // Round half away from zero, then keep the low 16 bits of the 32-bit count.
+        return static_cast<unsigned short>(static_cast<std::int32_t>(round_half_away(x)));
+    }
+
+    /// std::round (halves away from zero) without a library call where the integer part fits.
+    static double round_half_away(double x) {
+        if (!(std::fabs(x) < 4503599627370496.0)) {  // 2^52; also NaN
+            return std::round(x);
+        }
+        const auto whole = static_cast<double>(static_cast<std::int64_t>(x));
+        const double fraction = x - whole;  // exact
+        if (fraction >= 0.5) {
+            return whole + 1.0;
+        }
+        return fraction <= -0.5 ? whole - 1.0 : whole;
+    }
 };
 
 }  // namespace pelorin

@@ -17,6 +17,7 @@
 #include "pelorin/pmt_sim.hpp"
 #include "pelorin/trigger_sim.hpp"
 #include "stages/adc_stream.hpp"
+#include "stages/block_engine.hpp"
 #include "stages/burst_calibration.hpp"
 #include "stages/impulse_train.hpp"
 #include "stages/input_checks.hpp"
@@ -68,13 +69,20 @@ bool streams(const State& s, std::int64_t largest, std::int64_t window) {
     return stream::exact_grid_products(reach);
 }
 
-SparseWaveform<double> waveform_of(const std::vector<Impulse>& impulses, double step) {
-    SparseWaveform<double> waveform(step);
-    waveform.samples.reserve(impulses.size());
-    for (const Impulse& impulse : impulses) {
-        waveform.samples.emplace_back(impulse.index, impulse.amplitude);
+/// Zero-valued analog samples over every external trigger window, which make the ADC
+/// produce offset and noise where no pulse is; they add nothing to samples already there.
+std::vector<Impulse> forced_samples(const std::vector<double>& trigger_times, double readout_window,
+                                    double half_pulse, double step) {
+    std::vector<Impulse> forced;
+    for (const double t : trigger_times) {
+        if (t < 0.0) {
+            throw std::runtime_error(camera::printf_seconds("External trigger time cannot be negative: ", t));
+        }
+        for (double u = t - half_pulse; t + readout_window + half_pulse > u; u = u + half_pulse) {
+            forced.push_back({time_to_index(u, step), 0.0});
+        }
     }
-    return waveform;
+    return forced;
 }
 
 /// The triggered readout as the stages compose it, for calls the stream does not cover.
@@ -90,7 +98,7 @@ std::vector<corvane::TarvexTrigger> triggered_readout_of_stages(State& s, const 
         const double start = static_cast<double>(s.trigger_offset) * step + trigger_time;
         const double end = static_cast<double>(s.waveform_samples) * step + start;
         std::vector<std::uint16_t> samples = adc.get_samples(start, end);
-        camera::fill_trailing_zeros(samples, s.offset);
+        camera::fill_trailing_zeros(samples, camera::trailing_fill(s.offset));
         corvane::ReadoutTime time{0, 0};
         if (start < 0.0) {
             if (!camera::keep_early_window(s.early_handling, start)) {
@@ -104,11 +112,17 @@ std::vector<corvane::TarvexTrigger> triggered_readout_of_stages(State& s, const 
     return records;
 }
 
-/// The externally triggered readout as the stages compose it, on the forced analog waveform.
+/// The externally triggered readout as the stages compose it.
 template <typename State>
-std::vector<corvane::TarvexTrigger> external_readout_of_stages(State& s, const SparseWaveform<double>& analog,
+std::vector<corvane::TarvexTrigger> external_readout_of_stages(State& s, const std::vector<double>& pe_times,
                                                                const std::vector<double>& trigger_times,
                                                                double readout_window, int channel) {
+    SparseWaveform<double> analog = s.pmt_sim.simulate(pe_times, s.rng);
+    std::vector<SparseWaveform<double>::Sample> forced;
+    for (const Impulse& sample : forced_samples(trigger_times, readout_window, 0.5 * s.pulse_duration, analog.step)) {
+        forced.emplace_back(sample.index, sample.amplitude);
+    }
+    analog.add_samples(std::move(forced));
     const SparseWaveform<unsigned short> adc = s.adc_sim.simulate(analog, s.rng);
     std::vector<corvane::TarvexTrigger> records;
     records.reserve(trigger_times.size());
@@ -200,16 +214,19 @@ const std::mt19937& Tarvex::engine() const { return state().rng; }
 
 std::vector<corvane::TarvexTrigger> Tarvex::simulate(const std::vector<double>& pe_times, int channel) {
     Impl& s = state();
-    checks::require_grid_times(pe_times, s.max_delay, s.pmt_sim.step, "pe_times");
+    const double pmt_step = s.pmt_sim.step;
+    checks::require_grid_times(pe_times, s.max_delay, pmt_step, "pe_times");
 
-    const std::vector<Impulse> impulses = stream::draw_impulses(s.pmt_sim, pe_times, s.rng);
-    if (!streams(s, stream::largest_magnitude(impulses), s.waveform_samples) || s.trigger_sim.retrigger_offset < 0) {
-        return triggered_readout_of_stages(s, waveform_of(impulses, s.pmt_sim.step), channel);
+    const std::int64_t largest = stream::index_bound(pe_times, s.max_delay, pmt_step);
+    if (!streams(s, largest, s.waveform_samples) || s.trigger_sim.retrigger_offset < 0) {
+        return triggered_readout_of_stages(s, s.pmt_sim.simulate(pe_times, s.rng), channel);
     }
-    const auto sampling = stream::draw_sampling(s.adc_sim, s.pmt_sim.step, s.rng);
+    stream::BlockEngine rng(s.rng);
+    const std::vector<Impulse> impulses = stream::draw_impulses(s.pmt_sim, pe_times, rng);
     camera::TriggeredReadout readout(s.trigger_sim, {s.trigger_offset, s.offset, s.early_handling, channel});
     const auto span = static_cast<std::int64_t>(s.adc_sim.pulse_shape.kernel.size()) - 1;
-    stream::stream_adc(s.adc_sim, stream::coverage(impulses, span), impulses, sampling, s.rng, readout);
+    const auto sampling = stream::draw_sampling(s.adc_sim, pmt_step, rng);
+    stream::stream_adc_runs(s.adc_sim, stream::coverage(impulses, span), impulses, sampling, rng, readout);
     return readout.finish();
 }
 
@@ -240,41 +257,30 @@ std::vector<corvane::TarvexTrigger> Tarvex::simulate_external_trigger(
             "needs more than 2^31 analog samples");
     }
 
-    const std::vector<Impulse> impulses = stream::draw_impulses(s.pmt_sim, pe_times, s.rng);
-
-    // Zero-valued analog samples over every window make the ADC produce offset and
-    // noise where no pulse is; they add nothing to the samples already there.
-    std::vector<Impulse> forced;
-    for (const double t : trigger_times) {
-        if (t < 0.0) {
-            throw std::runtime_error(camera::printf_seconds("External trigger time cannot be negative: ", t));
-        }
-        for (double u = t - half_pulse; t + readout_window + half_pulse > u; u = u + half_pulse) {
-            forced.push_back({time_to_index(u, pmt_step), 0.0});
-        }
+    const std::int64_t largest = std::max(stream::index_bound(pe_times, s.max_delay, pmt_step),
+                                          stream::index_bound(trigger_times, reach + half_pulse, pmt_step));
+    if (!(readout_window >= 0.0) || !streams(s, largest, 0)) {
+        return external_readout_of_stages(s, pe_times, trigger_times, readout_window, channel);
     }
+    stream::BlockEngine rng(s.rng);
+    const std::vector<Impulse> impulses = stream::draw_impulses(s.pmt_sim, pe_times, rng);
+    std::vector<Impulse> forced = forced_samples(trigger_times, readout_window, half_pulse, pmt_step);
     stream::stable_sort_by_index(forced);
     stream::merge_equal_indices(forced);
+    std::vector<Impulse> covering(impulses.size() + forced.size());
+    std::merge(impulses.begin(), impulses.end(), forced.begin(), forced.end(), covering.begin(),
+               [](const Impulse& a, const Impulse& b) { return a.index < b.index; });
 
-    const std::int64_t largest = std::max(stream::largest_magnitude(impulses), stream::largest_magnitude(forced));
-    if (!(readout_window >= 0.0) || !streams(s, largest, 0)) {
-        SparseWaveform<double> analog = waveform_of(impulses, pmt_step);
-        analog.add_samples(waveform_of(forced, pmt_step).samples);
-        return external_readout_of_stages(s, analog, trigger_times, readout_window, channel);
-    }
     const double adc_step = s.adc_sim.adc_step;
     std::vector<std::pair<std::int64_t, std::int64_t>> windows;
     windows.reserve(trigger_times.size());
     for (const double t : trigger_times) {
         windows.emplace_back(time_to_index(t, adc_step), time_to_index(t + readout_window, adc_step));
     }
-    std::vector<Impulse> covering(impulses.size() + forced.size());
-    std::merge(impulses.begin(), impulses.end(), forced.begin(), forced.end(), covering.begin(),
-               [](const Impulse& a, const Impulse& b) { return a.index < b.index; });
-    const auto span = static_cast<std::int64_t>(s.adc_sim.pulse_shape.kernel.size()) - 1;
     camera::WindowUnion union_of_windows(windows);
-    const auto sampling = stream::draw_sampling(s.adc_sim, pmt_step, s.rng);
-    stream::stream_adc(s.adc_sim, stream::coverage(covering, span), impulses, sampling, s.rng, union_of_windows);
+    const auto span = static_cast<std::int64_t>(s.adc_sim.pulse_shape.kernel.size()) - 1;
+    const auto sampling = stream::draw_sampling(s.adc_sim, pmt_step, rng);
+    stream::stream_adc(s.adc_sim, stream::coverage(covering, span), impulses, sampling, rng, union_of_windows);
 
     std::vector<corvane::TarvexTrigger> records;
     records.reserve(trigger_times.size());

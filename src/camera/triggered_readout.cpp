@@ -16,12 +16,16 @@ std::string printf_seconds(const char* prefix, double time) {
     return buffer;
 }
 
-void fill_trailing_zeros(std::vector<std::uint16_t>& samples, double offset) {
-    if (!(offset > 0.0) || samples.empty() || samples.back() != 0) {
+std::uint16_t trailing_fill(double offset) {
+    // Low 16 bits of the offset truncated toward zero, exact for any positive offset;
+    // 0 (no fill) for an offset that is not positive.
+    return offset > 0.0 ? static_cast<std::uint16_t>(std::fmod(std::trunc(offset), 65536.0)) : 0;
+}
+
+void fill_trailing_zeros(std::vector<std::uint16_t>& samples, std::uint16_t fill) {
+    if (fill == 0) {
         return;
     }
-    // Low 16 bits of the offset truncated toward zero, exact for any positive offset.
-    const auto fill = static_cast<std::uint16_t>(std::fmod(std::trunc(offset), 65536.0));
     for (auto it = samples.rbegin(); it != samples.rend() && *it == 0; ++it) {
         *it = fill;
     }
@@ -42,93 +46,137 @@ bool keep_early_window(Tarvex::EarlyHandling policy, double start) {
     return false;
 }
 
+namespace {
+
+/// The filter values that pass the threshold after the division by the normalisation,
+/// as one bound: the quotient, truncated toward zero, is monotone in the filter value,
+/// so the passing values are those at or above (positive divisor) or at or below
+/// (negative divisor) a bound, found by bisection against the division itself.
+std::int64_t passing_bound(int divisor, int threshold) {
+    auto passes = [&](std::int64_t f) {
+        return f / static_cast<std::int64_t>(divisor) > threshold;
+    };
+    const bool rising = divisor > 0;
+    // Search [low, high] for the boundary; values of f are 32-bit.
+    std::int64_t low = std::numeric_limits<int>::min(), high = std::int64_t{std::numeric_limits<int>::max()} + 1;
+    if (rising) {  // least passing f, or high if none
+        while (low < high) {
+            const std::int64_t mid = low + (high - low) / 2;
+            passes(mid) ? high = mid : low = mid + 1;
+        }
+        return low;
+    }
+    low = std::int64_t{std::numeric_limits<int>::min()} - 1;
+    high = std::numeric_limits<int>::max();
+    while (low < high) {  // greatest passing f, or low if none
+        const std::int64_t mid = high - (high - low) / 2;
+        passes(mid) ? low = mid : high = mid - 1;
+    }
+    return low;
+}
+
+}  // namespace
+
 TriggeredReadout::TriggeredReadout(const TriggerSim& trigger, const WindowSettings& settings)
-    : trigger_(trigger), settings_(settings), taps_(trigger.trigger_kernel.kernel.size()) {
-    // The filter at index n reads the samples n - K + 1 ... n: a ring of at least K slots.
-    const auto slots = std::bit_ceil(std::max<std::size_t>(taps_, 1));
-    ring_mask_ = static_cast<std::int64_t>(slots) - 1;
-    ring_index_.assign(slots, std::numeric_limits<std::int64_t>::min());
-    ring_value_.assign(slots, 0);
+    : trigger_(trigger),
+      settings_(settings),
+      taps_(static_cast<std::int64_t>(trigger.trigger_kernel.kernel.size())),
+      // The filter reads K - 1 samples back; windows open up to -trigger_offset samples
+      // before the filter index that opens them.
+      look_back_(std::max<std::int64_t>(taps_ - 1, -static_cast<std::int64_t>(settings.trigger_offset))),
+      divisor_positive_(trigger.trigger_norm > 0),
+      passing_(passing_bound(trigger.trigger_norm, trigger.adc_threshold)),
+      fill_(trailing_fill(settings.offset)) {}
+
+void TriggeredReadout::take_run(std::int64_t first, const std::uint16_t* counts, std::size_t size) {
+    if (error_ || taps_ == 0) {
+        return;  // failed already, or a filter without taps, which never triggers
+    }
+    const std::int64_t end = first + static_cast<std::int64_t>(size);
+    if (!have_samples_ || first - recent_end() > look_back_ + taps_) {
+        // Nothing before this gap can reach a filter index or a window from here on.
+        if (have_samples_) {
+            filter(filter_next_, filter_last_);
+        }
+        have_samples_ = true;
+        recent_.assign(static_cast<std::size_t>(look_back_), 0);
+        recent_first_ = first - look_back_;
+        filter_next_ = first;
+    } else {
+        // Filter indices that this run's samples do not reach are final now.
+        filter(filter_next_, std::min(filter_last_, first - 1));
+        filter_next_ = std::max(filter_next_, first);
+        recent_.resize(static_cast<std::size_t>(first - recent_first_), 0);
+    }
+    recent_.insert(recent_.end(), counts, counts + static_cast<std::ptrdiff_t>(size));
+    for (std::size_t w = pending_head_; w < pending_.size() && pending_[w].first < end; ++w) {
+        copy_into(pending_[w]);
+    }
+    filter(filter_next_, end - 1);
+    filter_last_ = end - 1 + taps_ - 1;
+    complete_windows(end);
+    forget_before(filter_next_ - look_back_);
 }
 
-void TriggeredReadout::take(std::int64_t index, std::uint16_t value) {
-    if (have_sample_) {
-        filter_through(std::min(index - 1, filter_last_));
+void TriggeredReadout::forget_before(std::int64_t index) {
+    const std::int64_t drop = index - recent_first_;
+    // Erasing shifts what remains: do it only once the dropped part outweighs it.
+    if (drop > 4096 || (drop > 64 && 2 * drop >= static_cast<std::int64_t>(recent_.size()))) {
+        recent_.erase(recent_.begin(), recent_.begin() + drop);
+        recent_first_ += drop;
     }
-    have_sample_ = true;
-    filter_next_ = index;
-    filter_last_ = index + static_cast<std::int64_t>(taps_) - 1;
-    ring_index_[static_cast<std::size_t>(index & ring_mask_)] = index;
-    ring_value_[static_cast<std::size_t>(index & ring_mask_)] = value;
-
-    // Windows opened from here on start at or after this index plus the trigger offset.
-    const std::int64_t keep_from = index + std::min(settings_.trigger_offset, 0);
-    while (history_head_ < history_.size() && history_[history_head_].index < keep_from) {
-        ++history_head_;
-    }
-    if (history_head_ > 64 && 2 * history_head_ > history_.size()) {
-        history_.erase(history_.begin(), history_.begin() + static_cast<std::ptrdiff_t>(history_head_));
-        history_head_ = 0;
-    }
-    history_.push_back({index, value});
-    for (Window& window : pending_) {
-        if (window.first > index) {
-            break;
-        }
-        if (index < window.end) {
-            window.samples[static_cast<std::size_t>(index - window.first)] = value;
-        }
-    }
-    complete_windows_before(index + 1);
 }
 
-void TriggeredReadout::filter_through(std::int64_t last_index) {
-    const auto& kernel = trigger_.trigger_kernel.kernel;
-    for (std::int64_t n = filter_next_; n <= last_index && !failed_; ++n) {
-        // Products and sums wrap modulo 2^32, so the order of the taps does not matter.
-        unsigned sum = 0;
-        for (std::size_t k = 0; k < taps_; ++k) {
-            const std::int64_t m = n - static_cast<std::int64_t>(k);
-            const auto slot = static_cast<std::size_t>(m & ring_mask_);
-            if (ring_index_[slot] == m) {
-                sum += static_cast<unsigned>(ring_value_[slot]) * static_cast<unsigned>(kernel[k]);
-            }
-        }
-        decide(n, static_cast<int>(sum));
+void TriggeredReadout::filter(std::int64_t first, std::int64_t last) {
+    if (last < first) {
+        return;
     }
-    filter_next_ = last_index + 1;
-}
-
-void TriggeredReadout::decide(std::int64_t index, int filtered) {
+    // Every index in [first, last] has a stored sample within K - 1 before it, so the
+    // filter holds a sample there. Missing samples read 0 and add nothing; products and
+    // sums wrap modulo 2^32, so the order of the taps does not matter.
+    if (last >= recent_end()) {
+        recent_.resize(static_cast<std::size_t>(last + 1 - recent_first_), 0);
+    }
     const TriggerSim& t = trigger_;
     if (!started_) {
         started_ = true;
-        last_ = index + (static_cast<std::int64_t>(t.kernel_center) - t.waveform_samples);
-        previous_ = index;
-        return;
+        last_ = first + (static_cast<std::int64_t>(t.kernel_center) - t.waveform_samples);
+        previous_ = first - 2;  // the first sample starts a stretch
     }
-    if (index - previous_ == 1) {
-        ++run_;
-        // Only samples preceded by a full kernel length of gap-free samples count.
-        if (run_ >= t.kernel_size) {
-            const std::int64_t normalised =
-                static_cast<std::int64_t>(filtered) / static_cast<std::int64_t>(t.trigger_norm);
-            if (normalised > t.adc_threshold && index - last_ >= t.retrigger_offset) {
-                last_ = (index - last_ >= t.waveform_samples) ? index : last_ + t.waveform_samples;
-                open_window(last_);
+    const int* const kernel = t.trigger_kernel.kernel.data();
+    const std::int64_t taps = taps_;
+    const std::uint16_t* const value = recent_.data() - recent_first_;
+    const std::int64_t window = t.waveform_samples, retrigger = t.retrigger_offset, passing = passing_;
+    const bool rising = divisor_positive_;
+    const std::uint64_t needed_run = t.kernel_size;
+    // The run counts the gap-free samples before n; the first K of a stretch never trigger.
+    const std::uint64_t run_at_first = (first - previous_ == 1) ? run_ + 1 : 0;
+    const std::int64_t skipped =
+        run_at_first >= needed_run ? 0 : static_cast<std::int64_t>(std::min<std::uint64_t>(needed_run - run_at_first, static_cast<std::uint64_t>(last - first + 1)));
+    run_ = run_at_first + static_cast<std::uint64_t>(last - first);
+    previous_ = last;
+    filter_next_ = std::max(filter_next_, last + 1);
+    for (std::int64_t n = first + skipped; n <= last; ++n) {
+        unsigned sum = 0;
+        for (std::int64_t k = 0; k < taps; ++k) {
+            sum += static_cast<unsigned>(value[n - k]) * static_cast<unsigned>(kernel[k]);
+        }
+        const auto filtered = static_cast<std::int64_t>(static_cast<int>(sum));
+        if ((rising ? filtered >= passing : filtered <= passing) && n - last_ >= retrigger) {
+            // A trigger inside the previous window opens the window behind it.
+            last_ = (n - last_ >= window) ? n : last_ + window;
+            open_window(last_);
+            if (error_) {
+                return;
             }
         }
-    } else {
-        run_ = 0;
     }
-    previous_ = index;
 }
 
 void TriggeredReadout::open_window(std::int64_t trigger_index) {
     const double step = trigger_.adc_step;
     const double trigger_time = static_cast<double>(trigger_index) * step;
     const double start = static_cast<double>(settings_.trigger_offset) * step + trigger_time;
-    const double end = static_cast<double>(trigger_.waveform_samples) * step + start;
     corvane::ReadoutTime time{0, 0};
     if (start < 0.0) {
         try {
@@ -136,47 +184,53 @@ void TriggeredReadout::open_window(std::int64_t trigger_index) {
                 return;
             }
         } catch (...) {
-            fail(std::current_exception());
+            error_ = std::current_exception();
+            pending_.clear();
+            records_.clear();
             return;
         }
     } else {
         time = corvane::split_readout_time(start);
     }
-    Window window{time_to_index(start, step), time_to_index(end, step), time, {}};
-    window.samples.assign(static_cast<std::size_t>(window.end - window.first), 0);
-    auto from = std::lower_bound(history_.begin() + static_cast<std::ptrdiff_t>(history_head_), history_.end(),
-                                 window.first, [](const Sample& s, std::int64_t i) { return s.index < i; });
-    for (; from != history_.end() && from->index < window.end; ++from) {
-        window.samples[static_cast<std::size_t>(from->index - window.first)] = from->value;
-    }
+    // Whole-step products are exact here, so the window is trigger_offset samples from the
+    // trigger index, waveform_samples long.
+    const std::int64_t window_first = trigger_index + settings_.trigger_offset;
+    Window window{window_first, window_first + trigger_.waveform_samples, time, {}};
+    window.samples.resize(static_cast<std::size_t>(window.end - window.first));
+    copy_into(window);
     pending_.push_back(std::move(window));
 }
 
-void TriggeredReadout::complete_windows_before(std::int64_t end) {
-    while (!pending_.empty() && pending_.front().end <= end) {
-        Window& window = pending_.front();
-        fill_trailing_zeros(window.samples, settings_.offset);
-        records_.push_back(corvane::make_tarvex_trigger(settings_.channel, window.time, std::move(window.samples),
-                                                        settings_.offset));
-        pending_.pop_front();
+void TriggeredReadout::copy_into(Window& window) const {
+    const std::int64_t from = std::max(window.first, recent_first_);
+    const std::int64_t to = std::min(window.end, recent_end());
+    if (from < to) {
+        std::copy(recent_.begin() + (from - recent_first_), recent_.begin() + (to - recent_first_),
+                  window.samples.begin() + (from - window.first));
     }
 }
 
-void TriggeredReadout::fail(std::exception_ptr error) {
-    failed_ = true;
-    error_ = std::move(error);
-    pending_.clear();
-    records_.clear();
+void TriggeredReadout::complete_windows(std::int64_t known_end) {
+    for (; pending_head_ < pending_.size() && pending_[pending_head_].end <= known_end; ++pending_head_) {
+        Window& window = pending_[pending_head_];
+        fill_trailing_zeros(window.samples, fill_);
+        records_.push_back(corvane::make_tarvex_trigger(settings_.channel, window.time, std::move(window.samples),
+                                                        settings_.offset));
+    }
+    if (pending_head_ == pending_.size()) {
+        pending_.clear();
+        pending_head_ = 0;
+    }
 }
 
 std::vector<corvane::TarvexTrigger> TriggeredReadout::finish() {
-    if (have_sample_) {
-        filter_through(filter_last_);
+    if (have_samples_ && !error_) {
+        filter(filter_next_, filter_last_);
     }
     if (error_) {
         std::rethrow_exception(error_);
     }
-    complete_windows_before(std::numeric_limits<std::int64_t>::max());
+    complete_windows(std::numeric_limits<std::int64_t>::max());
     return std::move(records_);
 }
 

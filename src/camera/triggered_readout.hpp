@@ -4,7 +4,7 @@
 // ascending order. Holds only the samples that a window opened later can still reach.
 
 #include <cstdint>
-#include <deque>
+#include <exception>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -18,8 +18,12 @@ namespace pelorin::camera {
 /// "<prefix><time as %f>s.", the form of the model's error messages.
 std::string printf_seconds(const char* prefix, double time);
 
+/// The value that trailing zeros of a window take: the offset's whole part, modulo 2^16,
+/// where the offset is positive; 0, meaning no fill, otherwise.
+std::uint16_t trailing_fill(double offset);
+
 /// Trailing zeros of a window that ran past the stored ADC samples read as the baseline.
-void fill_trailing_zeros(std::vector<std::uint16_t>& samples, double offset);
+void fill_trailing_zeros(std::vector<std::uint16_t>& samples, std::uint16_t fill);
 
 /// What becomes of a readout window that starts before time 0; writes the warning line
 /// for WARN, throws for THROW. Returns whether the window yields a record.
@@ -33,25 +37,21 @@ struct WindowSettings {
     int channel;
 };
 
-/// Trigger and windows over the ADC samples of one call. Requires a non-negative
-/// waveform_samples and retrigger_offset, and indices small enough for whole-step
-/// products to stay exact, so that windows open in ascending, disjoint order no earlier
-/// than trigger_offset samples before the filter sample that opens them.
+/// Trigger and windows over the ADC samples of one call, taken in chunks of consecutive
+/// indices in ascending order. Requires a non-negative waveform_samples and
+/// retrigger_offset, and indices small enough for whole-step products to stay exact, so
+/// that windows open in ascending, disjoint order no earlier than trigger_offset samples
+/// before the filter sample that opens them.
 class TriggeredReadout {
 public:
     TriggeredReadout(const TriggerSim& trigger, const WindowSettings& settings);
 
-    bool wants(std::int64_t) const { return !failed_; }
-    void take(std::int64_t index, std::uint16_t value);
+    void take_run(std::int64_t first, const std::uint16_t* counts, std::size_t size);
 
     /// Records of all windows; rethrows the first failure the readout met.
     std::vector<corvane::TarvexTrigger> finish();
 
 private:
-    struct Sample {
-        std::int64_t index;
-        std::uint16_t value;
-    };
     struct Window {
         std::int64_t first;  ///< ADC index of the first sample
         std::int64_t end;    ///< one past the last
@@ -59,19 +59,25 @@ private:
         std::vector<std::uint16_t> samples;
     };
 
-    void filter_through(std::int64_t last_index);
-    void decide(std::int64_t index, int filtered);
+    std::int64_t recent_end() const { return recent_first_ + static_cast<std::int64_t>(recent_.size()); }
+    void filter(std::int64_t first, std::int64_t last);
     void open_window(std::int64_t trigger_index);
-    void complete_windows_before(std::int64_t end);
-    void fail(std::exception_ptr error);
+    void copy_into(Window& window) const;
+    void complete_windows(std::int64_t known_end);
+    void forget_before(std::int64_t index);
 
     const TriggerSim& trigger_;
     WindowSettings settings_;
-    std::size_t taps_;
-    std::int64_t ring_mask_;
-    std::vector<std::int64_t> ring_index_;  ///< last samples by index modulo the ring size
-    std::vector<std::uint16_t> ring_value_;
-    bool have_sample_ = false;
+    std::int64_t taps_;
+    std::int64_t look_back_;  ///< samples before the next filter index still needed
+    bool divisor_positive_;
+    std::int64_t passing_;    ///< least (or, for a negative divisor, greatest) passing filter value
+    std::uint16_t fill_;
+
+    // Recent ADC samples, dense from recent_first_; a missing sample reads 0.
+    std::int64_t recent_first_ = 0;
+    std::vector<std::uint16_t> recent_;
+    bool have_samples_ = false;
     std::int64_t filter_next_ = 0;  ///< next filter index to evaluate
     std::int64_t filter_last_ = 0;  ///< last filter index the samples so far reach
 
@@ -80,11 +86,9 @@ private:
     std::int64_t previous_ = 0;
     std::int64_t last_ = 0;
 
-    std::vector<Sample> history_;  ///< samples a window opened later may still need
-    std::size_t history_head_ = 0;
-    std::deque<Window> pending_;
+    std::vector<Window> pending_;
+    std::size_t pending_head_ = 0;
     std::vector<corvane::TarvexTrigger> records_;
-    bool failed_ = false;
     std::exception_ptr error_;
 };
 

@@ -13,6 +13,7 @@
 #include "pelorin/spectrum.hpp"
 #include "pelorin/tot_sim.hpp"
 #include "stages/adc_stream.hpp"
+#include "stages/block_engine.hpp"
 #include "stages/burst_calibration.hpp"
 #include "stages/impulse_train.hpp"
 #include "stages/input_checks.hpp"
@@ -91,11 +92,7 @@ bool streams(const State& s, std::int64_t largest) {
 
 /// The readout as the stages compose it, for calls the stream does not cover.
 template <typename State>
-std::vector<corvane::MultiPMTTrigger> readout_of_stages(State& s, const std::vector<Impulse>& impulses, int channel) {
-    SparseWaveform<double> analog(s.pmt_sim.step);
-    for (const Impulse& impulse : impulses) {
-        analog.samples.emplace_back(impulse.index, impulse.amplitude);
-    }
+std::vector<corvane::MultiPMTTrigger> readout_of_stages(State& s, const SparseWaveform<double>& analog, int channel) {
     const std::vector<ToTHit> hits = s.tot_sim.simulate(analog, s.rng);
     const SparseWaveform<unsigned short> adc = s.adc_sim.simulate(analog, s.rng);
     std::vector<corvane::MultiPMTTrigger> records;
@@ -179,15 +176,16 @@ std::vector<corvane::MultiPMTTrigger> MultiPMT::simulate(const std::vector<doubl
     checks::require_grid_times(pe_times, s.max_delay, s.pmt_sim.step, "pe_times");
 
     // One impulse train feeds both branches; draws go PMT, then ToT, then ADC.
-    const std::vector<Impulse> impulses = stream::draw_impulses(s.pmt_sim, pe_times, s.rng);
-    if (!streams(s, stream::largest_magnitude(impulses))) {
-        return readout_of_stages(s, impulses, channel);
+    if (!streams(s, stream::index_bound(pe_times, s.max_delay, s.pmt_sim.step))) {
+        return readout_of_stages(s, s.pmt_sim.simulate(pe_times, s.rng), channel);
     }
-    const std::vector<ToTHit> hits = stream::stream_tot(s.tot_sim, impulses, s.tot_offsets, s.pmt_sim.step, s.rng);
+    stream::BlockEngine rng(s.rng);
+    const std::vector<Impulse> impulses = stream::draw_impulses(s.pmt_sim, pe_times, rng);
+    const std::vector<ToTHit> hits = stream::stream_tot(s.tot_sim, impulses, s.tot_offsets, s.pmt_sim.step, rng);
     HitSamples samples(hits, s.sample_delay, s.adc_sim.adc_step);
-    const auto sampling = stream::draw_sampling(s.adc_sim, s.pmt_sim.step, s.rng);
+    const auto sampling = stream::draw_sampling(s.adc_sim, s.pmt_sim.step, rng);
     const auto span = static_cast<std::int64_t>(s.adc_sim.pulse_shape.kernel.size()) - 1;
-    stream::stream_adc(s.adc_sim, stream::coverage(impulses, span), impulses, sampling, s.rng, samples);
+    stream::stream_adc(s.adc_sim, stream::coverage(impulses, span), impulses, sampling, rng, samples);
 
     std::vector<corvane::MultiPMTTrigger> records;
     records.reserve(hits.size());

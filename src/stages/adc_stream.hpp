@@ -4,7 +4,9 @@
 // order, each with its noise draw, computed only at the analog points the ADC reads.
 
 #include <cstdint>
+#include <limits>
 #include <random>
+#include <stdexcept>
 #include <vector>
 
 #include "pelorin/adc_sim.hpp"
@@ -18,51 +20,120 @@ struct Sampling {
     std::int64_t period;
     std::int64_t phase;
 };
-Sampling draw_sampling(const ADCSim& adc, double analog_step, std::mt19937& rng);
+template <typename Engine>
+Sampling draw_sampling(const ADCSim& adc, double analog_step, Engine& rng) {
+    // ADC period in analog steps; the time stamp of ADC sample q is q * adc_step
+    // whatever the remainder of adc_step / analog step.
+    const std::int64_t period = time_to_index(adc.adc_step, analog_step);
+    if (period < 1) {
+        throw std::invalid_argument("ADCSim: adc_step is shorter than one analog step.");
+    }
+    std::int64_t phase = adc.jitter;
+    if (phase < 0) {
+        if (period > std::numeric_limits<int>::max()) {
+            throw std::invalid_argument("ADCSim: adc_step spans too many analog steps for a random phase.");
+        }
+        std::uniform_int_distribution<int> random_phase(0, static_cast<int>(period - 1));
+        phase = random_phase(rng);
+    }
+    return {period, phase};
+}
+
+/// Shaped values at analog indices visited in ascending order: the pulse-shape taps of
+/// the impulses that reach each index, summed in ascending impulse order as the
+/// convolution sums them. A zero-valued impulse only adds zeros, which never change a
+/// digitised sample, so `values` may leave such impulses out.
+class ShapedValues {
+public:
+    ShapedValues(const ADCSim& adc, const std::vector<Impulse>& values)
+        : kernel_(adc.pulse_shape.kernel.data()),
+          taps_(static_cast<std::int64_t>(adc.pulse_shape.kernel.size())),
+          impulses_(values.data()),
+          count_(values.size()) {}
+
+    double at(std::int64_t j) {
+        while (high_ < count_ && impulses_[high_].index <= j) {
+            ++high_;
+        }
+        while (low_ < high_ && impulses_[low_].index <= j - taps_) {
+            ++low_;
+        }
+        if (low_ == high_) {
+            return 0.0;
+        }
+        double value = impulses_[low_].amplitude * kernel_[j - impulses_[low_].index];
+        for (std::size_t m = low_ + 1; m < high_; ++m) {
+            value = value + impulses_[m].amplitude * kernel_[j - impulses_[m].index];
+        }
+        return value;
+    }
+
+private:
+    const double* kernel_;
+    std::int64_t taps_;
+    const Impulse* impulses_;
+    std::size_t count_;
+    std::size_t low_ = 0;
+    std::size_t high_ = 0;
+};
 
 /// Streams the ADC samples of an impulse train shaped by the stage's (equal-step) pulse
 /// shape. `covered` are the runs of stored shaped points (every impulse, zero-valued ones
-/// included, stores its K taps); `values` the impulses whose amplitudes sum there, sorted.
-/// A zero-valued impulse only adds zeros, which never change a digitised sample.
+/// included, stores its K taps); `values` the impulses whose amplitudes sum there.
 ///
 /// For each ADC sample q, in ascending order, one normal draw is made; then, if
-/// `sink.wants(q)`, the shaped value at analog index q * period + phase is formed (impulses
-/// in ascending order, as the convolution sums them) and digitised into `sink.take(q, count)`.
-template <typename Sink>
+/// `sink.wants(q)`, the shaped value at analog index q * period + phase is digitised into
+/// `sink.take(q, count)`.
+template <typename Engine, typename Sink>
 void stream_adc(const ADCSim& adc, const std::vector<Run>& covered, const std::vector<Impulse>& values,
-                Sampling sampling, std::mt19937& rng, Sink& sink) {
+                Sampling sampling, Engine& rng, Sink& sink) {
     std::normal_distribution<double> gaussian(0.0, adc.noise);
     const auto [period, phase] = sampling;
     if (phase >= period) {
         return;  // no analog index has this remainder
     }
-    const double* const kernel = adc.pulse_shape.kernel.data();
-    const auto taps = static_cast<std::int64_t>(adc.pulse_shape.kernel.size());
-    const Impulse* const impulses = values.data();
-    const std::size_t count = values.size();
-    std::size_t low = 0;
-    std::size_t high = 0;
+    ShapedValues shaped(adc, values);
     for (const Run& run : covered) {
         std::int64_t q = ceil_div(run.first - phase, period);
         for (std::int64_t j = q * period + phase; j <= run.last; ++q, j += period) {
             const double noise = gaussian(rng);
-            if (!sink.wants(q)) {
-                continue;
+            if (sink.wants(q)) {
+                sink.take(q, adc.digitise(shaped.at(j), noise));
             }
-            while (high < count && impulses[high].index <= j) {
-                ++high;
+        }
+    }
+}
+
+/// As stream_adc for a sink that takes every sample: hands over the counts of consecutive
+/// ADC indices in chunks, `sink.take_run(first_index, counts, size)`.
+template <typename Engine, typename Sink>
+void stream_adc_runs(const ADCSim& adc, const std::vector<Run>& covered, const std::vector<Impulse>& values,
+                     Sampling sampling, Engine& rng, Sink& sink) {
+    std::normal_distribution<double> gaussian(0.0, adc.noise);
+    const auto [period, phase] = sampling;
+    if (phase >= period) {
+        return;
+    }
+    ShapedValues shaped(adc, values);
+    constexpr std::size_t chunk = 1024;
+    double noise[chunk];
+    std::uint16_t counts[chunk];
+    for (const Run& run : covered) {
+        std::int64_t q = ceil_div(run.first - phase, period);
+        std::int64_t j = q * period + phase;
+        while (j <= run.last) {
+            const std::int64_t first = q;
+            const std::int64_t j_first = j;
+            std::size_t size = 0;
+            // The draws of a chunk first, in order, then the samples: the arithmetic of
+            // one sample then no longer waits on the draw chain of the next.
+            for (; size < chunk && j <= run.last; ++size, ++q, j += period) {
+                noise[size] = gaussian(rng);
             }
-            while (low < high && impulses[low].index <= j - taps) {
-                ++low;
+            for (std::size_t n = 0; n < size; ++n) {
+                counts[n] = adc.digitise(shaped.at(j_first + static_cast<std::int64_t>(n) * period), noise[n]);
             }
-            double value = 0.0;
-            if (low < high) {
-                value = impulses[low].amplitude * kernel[j - impulses[low].index];
-                for (std::size_t m = low + 1; m < high; ++m) {
-                    value = value + impulses[m].amplitude * kernel[j - impulses[m].index];
-                }
-            }
-            sink.take(q, adc.digitise(value, noise));
+            sink.take_run(first, counts, size);
         }
     }
 }

@@ -9,9 +9,9 @@
 namespace pelorin::stream {
 namespace {
 
-// Radix digits of 11 bits: 2048 counters fit the first-level cache.
-constexpr int radix_bits = 11;
-constexpr std::size_t radix_size = std::size_t{1} << radix_bits;
+// Radix digits of up to 11 bits (2048 counters fit the first-level cache), fewer for short
+// trains, whose counters would cost more than their elements.
+constexpr int widest_digit = 11;
 
 // Index products and sums of whole steps pick up a few roundings of 2^-53 relative to
 // their magnitude; the grid rule's tolerance of a thousandth of a step absorbs them with
@@ -20,21 +20,24 @@ constexpr std::int64_t exact_product_bound = std::int64_t{1} << 38;
 
 void radix_sort_by_index(std::vector<Impulse>& impulses, std::int64_t lowest, std::uint64_t range) {
     std::vector<Impulse> buffer(impulses.size());
-    const int passes = (std::bit_width(range) + radix_bits - 1) / radix_bits;
+    const int bits = std::clamp(static_cast<int>(std::bit_width(impulses.size())), 4, widest_digit);
+    const std::size_t radix_size = std::size_t{1} << bits;
+    const int passes = (static_cast<int>(std::bit_width(range)) + bits - 1) / bits;
+    std::array<std::size_t, std::size_t{1} << widest_digit> start;
     for (int pass = 0; pass < passes; ++pass) {
-        const int shift = pass * radix_bits;
+        const int shift = pass * bits;
         auto digit = [&](const Impulse& impulse) {
             return static_cast<std::size_t>((static_cast<std::uint64_t>(impulse.index - lowest) >> shift) &
                                             (radix_size - 1));
         };
-        std::array<std::size_t, radix_size> start{};
+        std::fill_n(start.begin(), radix_size, std::size_t{0});
         for (const Impulse& impulse : impulses) {
             ++start[digit(impulse)];
         }
         std::size_t total = 0;
-        for (std::size_t& count : start) {
-            total += count;
-            count = total - count;
+        for (std::size_t d = 0; d < radix_size; ++d) {
+            total += start[d];
+            start[d] = total - start[d];
         }
         for (const Impulse& impulse : impulses) {
             buffer[start[digit(impulse)]++] = impulse;
@@ -46,7 +49,7 @@ void radix_sort_by_index(std::vector<Impulse>& impulses, std::int64_t lowest, st
 }  // namespace
 
 std::vector<Impulse> draw_impulses(PiecewiseLinearPMTSim& pmt, const std::vector<double>& pe_times,
-                                   std::mt19937& rng) {
+                                   BlockEngine& rng) {
     std::vector<Impulse> impulses(pe_times.size());
     for (std::size_t n = 0; n < pe_times.size(); ++n) {
         const double delay = pmt.time_distribution(rng);
@@ -63,7 +66,7 @@ void stable_sort_by_index(std::vector<Impulse>& impulses) {
     if (std::is_sorted(impulses.begin(), impulses.end(), by_index)) {
         return;
     }
-    if (impulses.size() < 512) {
+    if (impulses.size() < 32) {
         std::stable_sort(impulses.begin(), impulses.end(), by_index);
         return;
     }
@@ -84,16 +87,14 @@ void merge_equal_indices(std::vector<Impulse>& impulses) {
     impulses.resize(kept);
 }
 
-std::int64_t largest_magnitude(const std::vector<Impulse>& impulses) {
-    if (impulses.empty()) {
-        return 0;
+std::int64_t index_bound(const std::vector<double>& times, double reach, double step) {
+    double largest = 0.0;
+    for (const double t : times) {
+        largest = std::max(largest, std::fabs(t));
     }
-    // Saturate: the most negative index has no positive counterpart.
-    auto magnitude = [](std::int64_t i) {
-        return i == std::numeric_limits<std::int64_t>::min() ? std::numeric_limits<std::int64_t>::max()
-                                                            : (i < 0 ? -i : i);
-    };
-    return std::max(magnitude(impulses.front().index), magnitude(impulses.back().index));
+    // One step for the grid rule's tolerance and one for the rounding of the sums.
+    const double bound = (largest + std::fabs(reach)) / step + 2.0;
+    return bound < 9.2e18 ? static_cast<std::int64_t>(bound) : std::numeric_limits<std::int64_t>::max();
 }
 
 std::vector<Run> coverage(const std::vector<Impulse>& impulses, std::int64_t span) {

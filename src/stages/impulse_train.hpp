@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "pelorin/pmt_sim.hpp"
+#include "stages/block_engine.hpp"
 
 namespace pelorin::stream {
 
@@ -26,7 +27,7 @@ struct Run {
 /// The PMT stage's draws for `pe_times` (delay, then amplitude, PE after PE) as an impulse
 /// train sorted by index; amplitudes landing on one index are summed in PE order.
 std::vector<Impulse> draw_impulses(PiecewiseLinearPMTSim& pmt, const std::vector<double>& pe_times,
-                                   std::mt19937& rng);
+                                   BlockEngine& rng);
 
 /// Sorts by index, keeping the given order among equal indices.
 void stable_sort_by_index(std::vector<Impulse>& impulses);
@@ -34,8 +35,9 @@ void stable_sort_by_index(std::vector<Impulse>& impulses);
 /// Merges runs of equal indices, summing their amplitudes left to right.
 void merge_equal_indices(std::vector<Impulse>& impulses);
 
-/// Largest index magnitude of a sorted train; 0 when empty.
-std::int64_t largest_magnitude(const std::vector<Impulse>& impulses);
+/// Bound on the grid index magnitude of every time within `reach` of one of `times`
+/// (finite, in seconds) on a grid of spacing `step`; saturates instead of overflowing.
+std::int64_t index_bound(const std::vector<double>& times, double reach, double step);
 
 /// Maximal runs of the union of [index, index + span] over sorted impulses.
 std::vector<Run> coverage(const std::vector<Impulse>& impulses, std::int64_t span);

@@ -10,7 +10,7 @@ namespace {
 /// The discriminator of ToTSim::simulate, fed one shaped sample at a time.
 class Discriminator {
 public:
-    Discriminator(const ToTSim& tot, double step, std::mt19937& rng)
+    Discriminator(const ToTSim& tot, double step, BlockEngine& rng)
         : tot_(tot), step_(step), rng_(rng), noise_(0.0, tot.noise), jitter_(0.0, tot.jitter) {}
 
     void sample(std::int64_t index, double value) {
@@ -48,7 +48,7 @@ private:
 
     const ToTSim& tot_;
     double step_;
-    std::mt19937& rng_;
+    BlockEngine& rng_;
     std::normal_distribution<double> noise_;
     std::normal_distribution<double> jitter_;
     double last_end_ = -std::numeric_limits<double>::infinity();
@@ -61,7 +61,7 @@ private:
 }  // namespace
 
 std::vector<ToTHit> stream_tot(const ToTSim& tot, const std::vector<Impulse>& impulses, const TapOffsets& offsets,
-                               double analog_step, std::mt19937& rng) {
+                               double analog_step, BlockEngine& rng) {
     const std::vector<double>& kernel = tot.pulse_shape.kernel;
     Discriminator discriminator(tot, analog_step, rng);
     if (impulses.empty() || kernel.empty()) {

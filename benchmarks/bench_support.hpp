@@ -1,0 +1,25 @@
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+namespace pelorin::bench {
+
+/// Whether any benchmark's result check failed; the program then exits non-zero.
+inline bool& any_failed() {
+    static bool failed = false;
+    return failed;
+}
+
+/// Marks the case as failed (and the run as failed) unless `ok`.
+inline bool check(benchmark::State& state, bool ok, const char* what) {
+    if (!ok) {
+        any_failed() = true;
+        state.SkipWithError(what);
+    }
+    return ok;
+}
+
+/// The model readouts against their draw floors (readout_benchmark.cpp).
+void register_readout_benchmarks();
+
+}  // namespace pelorin::bench

@@ -1,0 +1,290 @@
+// Readout of both models against the floor: a loop that makes exactly the random draws of
+// the same readout (the same engine, distributions constructed alike, in the same order,
+// one value at a time) and nothing else.
+//
+// The draw plan of each call (PEs, ToT noise draws between jitter pairs, phase, ADC
+// noise draws) is worked out once from the stages, untimed; the benchmark then checks
+// that the floor leaves the engine exactly where the readout leaves it. Readout and floor
+// alternate within each iteration, so the ratio is measured under the same load.
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <limits>
+#include <optional>
+#include <random>
+#include <vector>
+
+#include "bench_support.hpp"
+#include "pelorin/adc_sim.hpp"
+#include "pelorin/multipmt.hpp"
+#include "pelorin/pmt_sim.hpp"
+#include "pelorin/spectrum.hpp"
+#include "pelorin/tarvex.hpp"
+#include "pelorin/tot_sim.hpp"
+#include "stages/adc_stream.hpp"
+#include "stages/impulse_train.hpp"
+#include "workloads.hpp"
+
+namespace pelorin::bench {
+namespace {
+
+// The models of the workloads: a 0.1 ns analog grid, a 20 ns pulse, a 4 ns ADC at a
+// random phase; the MultiPMT discriminator works on a 20 ns pulse at 1 ns steps.
+constexpr double analog_step = 1e-10;
+constexpr double adc_step = 4e-9;
+constexpr double tot_step = 1e-9;
+constexpr double pedestal_window = 1e-6;
+
+std::filesystem::path file(const char* dir, const char* name) { return std::filesystem::path(dir) / name; }
+std::filesystem::path example(const char* name) { return file(PELORIN_EXAMPLE_DATA_DIR, name); }
+std::filesystem::path pulse() { return file(PELORIN_BENCHMARK_DATA_DIR, "pulse_20ns_0p1ns.txt"); }
+
+Tarvex make_camera() {
+    return Tarvex(example("time_spectrum.txt"), example("amplitude_spectrum.txt"), analog_step, adc_step, pulse(), -1,
+                  40.0, 50.0, 4095.0, 1.5, 4095.0, 32, 8, {1, 1, 1}, 170, 1, -8, 1, Tarvex::EarlyHandling::IGNORE);
+}
+
+MultiPMT make_multipmt() {
+    return MultiPMT(example("time_spectrum.txt"), example("amplitude_spectrum.txt"), analog_step, tot_step,
+                    file(PELORIN_BENCHMARK_DATA_DIR, "tot_pulse_20ns_1ns.txt"), 0.3, 10e-9, 0.02, 0.2e-9, adc_step,
+                    pulse(), -1, 100.0, 100.0, 2.0, 4095.0, 3e-9, 1);
+}
+
+/// The same stages as the models, to work out the draw plans.
+struct Stages {
+    PiecewiseLinearPMTSim pmt;
+    ADCSim adc;
+    std::optional<ToTSim> tot;
+    double pulse_duration;
+
+    explicit Stages(bool camera)
+        : pmt(make_pmt_sim(read_density_spectrum(example("time_spectrum.txt")),
+                           read_density_spectrum(example("amplitude_spectrum.txt")), analog_step)),
+          adc(adc_step, SparseConvolution<double>{analog_step, read_spectrum_file(pulse()).second}, -1,
+              camera ? 40.0 : 100.0, camera ? 50.0 : 100.0, 4095.0, camera ? 1.5 : 2.0, 4095.0) {
+        const Spectrum shape = read_spectrum_file(pulse());
+        pulse_duration = shape.first.back() - shape.first.front();
+        if (!camera) {
+            tot.emplace(tot_step,
+                        SparseConvolution<double>{
+                            tot_step, read_spectrum_file(file(PELORIN_BENCHMARK_DATA_DIR, "tot_pulse_20ns_1ns.txt")).second},
+                        0.3, 10e-9, 0.02, 0.2e-9);
+        }
+    }
+};
+
+/// The draws of one readout call, in order.
+struct CallPlan {
+    std::size_t pes = 0;
+    int period = 0;  ///< ADC period in analog steps, for the phase draw
+    std::vector<std::size_t> tot_noise_runs;  ///< ToT noise draws before each jitter pair
+    std::size_t tot_noise_tail = 0;
+    bool tot_open_at_end = false;  ///< a last pulse still open: one more jitter pair
+    std::size_t adc_samples = 0;
+};
+
+/// Follows the discriminator to find where its jitter pairs fall among the noise draws.
+void plan_tot(const ToTSim& tot, const std::vector<stream::Impulse>& impulses, std::mt19937& rng, CallPlan& plan) {
+    SparseWaveform<double> analog(analog_step);
+    for (const auto& [index, amplitude] : impulses) {
+        analog.samples.emplace_back(index, amplitude);
+    }
+    const SparseWaveform<double> shaped = tot.pulse_shape.convolve(analog);
+    std::normal_distribution<double> noise(0.0, tot.noise), jitter(0.0, tot.jitter);
+    double last_end = -std::numeric_limits<double>::infinity(), start = 0.0;
+    bool in_pulse = false;
+    std::size_t run = 0;
+    for (const auto& [index, value] : shaped.samples) {
+        const double time = static_cast<double>(index) * analog_step;
+        ++run;
+        if (noise(rng) + value >= tot.threshold) {
+            if (!in_pulse && time > last_end + tot.dead_time) {
+                start = time;
+                in_pulse = true;
+            }
+        } else if (in_pulse && time > start + tot.dead_time) {
+            jitter(rng), jitter(rng);
+            plan.tot_noise_runs.push_back(run);
+            run = 0;
+            in_pulse = false;
+            last_end = time;
+        }
+    }
+    plan.tot_noise_tail = run;
+    if (in_pulse) {
+        jitter(rng), jitter(rng);
+        plan.tot_open_at_end = true;
+    }
+}
+
+/// Plans one call and advances `rng` by its draws. `triggers` are external trigger times.
+CallPlan plan_call(Stages& stages, const std::vector<double>& pe_times, const std::vector<double>* triggers,
+                   std::mt19937& rng) {
+    CallPlan plan;
+    plan.pes = pe_times.size();
+    std::vector<stream::Impulse> impulses;
+    for (const auto& [index, amplitude] : stages.pmt.simulate(pe_times, rng).samples) {
+        impulses.push_back({index, amplitude});
+    }
+    if (stages.tot) {
+        plan_tot(*stages.tot, impulses, rng, plan);
+    }
+    if (triggers) {
+        const double half = 0.5 * stages.pulse_duration;
+        for (const double t : *triggers) {
+            for (double u = t - half; t + pedestal_window + half > u; u = u + half) {
+                impulses.push_back({time_to_index(u, analog_step), 0.0});
+            }
+        }
+        stream::stable_sort_by_index(impulses);
+        stream::merge_equal_indices(impulses);
+    }
+    const auto [period, phase] = stream::draw_sampling(stages.adc, analog_step, rng);
+    plan.period = static_cast<int>(period);
+    const auto span = static_cast<std::int64_t>(stages.adc.pulse_shape.kernel.size()) - 1;
+    for (const stream::Run& run : stream::coverage(impulses, span)) {
+        const std::int64_t first = stream::ceil_div(run.first - phase, period);
+        const std::int64_t last = stream::floor_div(run.last - phase, period);
+        plan.adc_samples += static_cast<std::size_t>(std::max<std::int64_t>(0, last - first + 1));
+    }
+    std::normal_distribution<double> gaussian(0.0, stages.adc.noise);
+    for (std::size_t n = 0; n < plan.adc_samples; ++n) {
+        gaussian(rng);
+    }
+    return plan;
+}
+
+/// The floor: the planned draws, one value at a time, each value consumed.
+double replay(Stages& stages, const std::vector<CallPlan>& plans, std::mt19937& rng) {
+    double sum = 0.0;
+    for (const CallPlan& plan : plans) {
+        for (std::size_t n = 0; n < plan.pes; ++n) {
+            sum += stages.pmt.time_distribution(rng);
+            sum += stages.pmt.amplitude_distribution(rng);
+        }
+        if (stages.tot) {
+            std::normal_distribution<double> noise(0.0, stages.tot->noise), jitter(0.0, stages.tot->jitter);
+            auto noise_draws = [&](std::size_t count) {
+                for (std::size_t n = 0; n < count; ++n) {
+                    sum += noise(rng);
+                }
+            };
+            for (const std::size_t run : plan.tot_noise_runs) {
+                noise_draws(run);
+                sum += jitter(rng);
+                sum += jitter(rng);
+            }
+            noise_draws(plan.tot_noise_tail);
+            if (plan.tot_open_at_end) {
+                sum += jitter(rng);
+                sum += jitter(rng);
+            }
+        }
+        sum += std::uniform_int_distribution<int>(0, plan.period - 1)(rng);
+        std::normal_distribution<double> gaussian(0.0, stages.adc.noise);
+        for (std::size_t n = 0; n < plan.adc_samples; ++n) {
+            sum += gaussian(rng);
+        }
+    }
+    return sum;
+}
+
+std::vector<double> pedestal_triggers() {
+    std::vector<double> triggers(1000);
+    for (std::size_t k = 0; k < triggers.size(); ++k) {
+        triggers[k] = static_cast<double>(k) * pedestal_window;
+    }
+    return triggers;
+}
+
+/// The loop of simulate_pe_list: one call per entry, records concatenated.
+template <typename Model>
+auto read_out(Model& model, const PEList& pe_list, std::vector<double>* triggers) {
+    decltype(model.simulate(std::vector<double>{}, 0)) records;
+    for (const auto& [channel, times] : pe_list) {
+        auto entry = [&] {
+            if constexpr (std::is_same_v<Model, Tarvex>) {
+                if (triggers) {
+                    return model.simulate_external_trigger(times, *triggers, pedestal_window, channel);
+                }
+            }
+            return model.simulate(times, channel);
+        }();
+        records.insert(records.end(), std::make_move_iterator(entry.begin()), std::make_move_iterator(entry.end()));
+    }
+    return records;
+}
+
+template <typename Model>
+void readout_vs_floor(benchmark::State& state, const Workload& workload, const Model& prototype) {
+    const PEList pe_list = workload.pe_list();
+    std::vector<double> triggers = pedestal_triggers();
+    std::vector<double>* external = workload.external ? &triggers : nullptr;
+    Stages stages(workload.camera);
+    std::vector<CallPlan> plans;
+    std::mt19937 planned = prototype.engine();
+    for (const auto& [channel, times] : pe_list) {
+        plans.push_back(plan_call(stages, times, external, planned));
+    }
+    using Clock = std::chrono::steady_clock;
+    double readout_seconds = 0.0, floor_seconds = 0.0;
+    std::size_t records = 0;
+    bool same_engine = true;
+    int iteration = 0;
+    for (auto _ : state) {
+        Model model = prototype;
+        std::mt19937 rng = prototype.engine();
+        auto time_readout = [&] {
+            const auto start = Clock::now();
+            const auto result = read_out(model, pe_list, external);
+            const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+            records = result.size();  // released after the clock stopped, as the host releases them later
+            return seconds;
+        };
+        auto time_floor = [&] {
+            const auto start = Clock::now();
+            benchmark::DoNotOptimize(replay(stages, plans, rng));
+            return std::chrono::duration<double>(Clock::now() - start).count();
+        };
+        double readout = 0.0;
+        if (iteration++ % 2 == 0) {
+            readout = time_readout();
+            floor_seconds += time_floor();
+        } else {
+            floor_seconds += time_floor();
+            readout = time_readout();
+        }
+        readout_seconds += readout;
+        state.SetIterationTime(readout);
+        same_engine = same_engine && rng == model.engine() && rng == planned;
+    }
+    if (check(state, same_engine, "the floor does not leave the engine where the readout does") &&
+        check(state, records > 0, "the readout produced no records")) {
+        const double pes = static_cast<double>(workload.pes_per_channel) * workload.channels;
+        const double iterations = static_cast<double>(state.iterations());
+        state.counters["floor_ratio"] = readout_seconds / floor_seconds;
+        state.counters["ns_per_pe"] = readout_seconds / iterations / pes * 1e9;
+        state.counters["floor_ns_per_pe"] = floor_seconds / iterations / pes * 1e9;
+        state.counters["records"] = static_cast<double>(records);
+    }
+}
+
+}  // namespace
+
+void register_readout_benchmarks() {
+    for (const Workload& workload : workloads()) {
+        auto* bm = benchmark::RegisterBenchmark(("Readout/" + workload.name).c_str(), [workload](benchmark::State& s) {
+            if (workload.camera) {
+                readout_vs_floor(s, workload, make_camera());
+            } else {
+                readout_vs_floor(s, workload, make_multipmt());
+            }
+        });
+        bm->UseManualTime()->Unit(benchmark::kMillisecond);
+    }
+}
+
+}  // namespace pelorin::bench
