@@ -69,20 +69,20 @@ bool streams(const State& s, std::int64_t largest, std::int64_t window) {
     return stream::exact_grid_products(reach);
 }
 
-/// Zero-valued analog samples over every external trigger window, which make the ADC
-/// produce offset and noise where no pulse is; they add nothing to samples already there.
-std::vector<Impulse> forced_samples(const std::vector<double>& trigger_times, double readout_window,
-                                    double half_pulse, double step) {
-    std::vector<Impulse> forced;
+/// Calls `force(index)` for the zero-valued analog samples over every external trigger
+/// window, which make the ADC produce offset and noise where no pulse is; they add
+/// nothing to samples already there.
+template <typename Force>
+void force_windows(const std::vector<double>& trigger_times, double readout_window, double half_pulse, double step,
+                   Force&& force) {
     for (const double t : trigger_times) {
         if (t < 0.0) {
             throw std::runtime_error(camera::printf_seconds("External trigger time cannot be negative: ", t));
         }
         for (double u = t - half_pulse; t + readout_window + half_pulse > u; u = u + half_pulse) {
-            forced.push_back({time_to_index(u, step), 0.0});
+            force(time_to_index(u, step));
         }
     }
-    return forced;
 }
 
 /// The triggered readout as the stages compose it, for calls the stream does not cover.
@@ -119,9 +119,8 @@ std::vector<corvane::TarvexTrigger> external_readout_of_stages(State& s, const s
                                                                double readout_window, int channel) {
     SparseWaveform<double> analog = s.pmt_sim.simulate(pe_times, s.rng);
     std::vector<SparseWaveform<double>::Sample> forced;
-    for (const Impulse& sample : forced_samples(trigger_times, readout_window, 0.5 * s.pulse_duration, analog.step)) {
-        forced.emplace_back(sample.index, sample.amplitude);
-    }
+    force_windows(trigger_times, readout_window, 0.5 * s.pulse_duration, analog.step,
+                  [&](std::int64_t index) { forced.emplace_back(index, 0.0); });
     analog.add_samples(std::move(forced));
     const SparseWaveform<unsigned short> adc = s.adc_sim.simulate(analog, s.rng);
     std::vector<corvane::TarvexTrigger> records;
@@ -264,12 +263,17 @@ std::vector<corvane::TarvexTrigger> Tarvex::simulate_external_trigger(
     }
     stream::BlockEngine rng(s.rng);
     const std::vector<Impulse> impulses = stream::draw_impulses(s.pmt_sim, pe_times, rng);
-    std::vector<Impulse> forced = forced_samples(trigger_times, readout_window, half_pulse, pmt_step);
-    stream::stable_sort_by_index(forced);
-    stream::merge_equal_indices(forced);
-    std::vector<Impulse> covering(impulses.size() + forced.size());
-    std::merge(impulses.begin(), impulses.end(), forced.begin(), forced.end(), covering.begin(),
-               [](const Impulse& a, const Impulse& b) { return a.index < b.index; });
+    // Each forced sample stores the pulse span after it once shaped; the forced samples of
+    // one window come in ascending order, so its runs form as they come.
+    const auto span = static_cast<std::int64_t>(s.adc_sim.pulse_shape.kernel.size()) - 1;
+    std::vector<stream::Run> forced;
+    force_windows(trigger_times, readout_window, half_pulse, pmt_step, [&](std::int64_t index) {
+        if (!forced.empty() && index >= forced.back().first && index <= forced.back().last + 1) {
+            forced.back().last = std::max(forced.back().last, index + span);
+        } else {
+            forced.push_back({index, index + span});
+        }
+    });
 
     const double adc_step = s.adc_sim.adc_step;
     std::vector<std::pair<std::int64_t, std::int64_t>> windows;
@@ -278,9 +282,9 @@ std::vector<corvane::TarvexTrigger> Tarvex::simulate_external_trigger(
         windows.emplace_back(time_to_index(t, adc_step), time_to_index(t + readout_window, adc_step));
     }
     camera::WindowUnion union_of_windows(windows);
-    const auto span = static_cast<std::int64_t>(s.adc_sim.pulse_shape.kernel.size()) - 1;
     const auto sampling = stream::draw_sampling(s.adc_sim, pmt_step, rng);
-    stream::stream_adc(s.adc_sim, stream::coverage(covering, span), impulses, sampling, rng, union_of_windows);
+    stream::stream_adc(s.adc_sim, stream::merge_runs(stream::coverage(impulses, span), std::move(forced)), impulses,
+                       sampling, rng, union_of_windows);
 
     std::vector<corvane::TarvexTrigger> records;
     records.reserve(trigger_times.size());

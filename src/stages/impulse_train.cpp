@@ -110,6 +110,20 @@ std::vector<Run> coverage(const std::vector<Impulse>& impulses, std::int64_t spa
     return runs;
 }
 
+std::vector<Run> merge_runs(std::vector<Run> a, std::vector<Run> b) {
+    a.insert(a.end(), b.begin(), b.end());
+    std::sort(a.begin(), a.end(), [](const Run& x, const Run& y) { return x.first < y.first; });
+    std::vector<Run> merged;
+    for (const Run& run : a) {
+        if (!merged.empty() && run.first <= merged.back().last + 1) {
+            merged.back().last = std::max(merged.back().last, run.last);
+        } else {
+            merged.push_back(run);
+        }
+    }
+    return merged;
+}
+
 TapOffsets::TapOffsets(double tap_step, std::size_t taps, double grid_step, std::int64_t largest_index)
     : grid_step_(grid_step) {
     // The tap time k * tap_step + i * grid_step is rounded three times before the division

@@ -42,6 +42,9 @@ std::int64_t index_bound(const std::vector<double>& times, double reach, double 
 /// Maximal runs of the union of [index, index + span] over sorted impulses.
 std::vector<Run> coverage(const std::vector<Impulse>& impulses, std::int64_t span);
 
+/// The union of two sets of runs (each in any order) as maximal runs in ascending order.
+std::vector<Run> merge_runs(std::vector<Run> a, std::vector<Run> b);
+
 /// Floor and ceiling of a / b for b > 0.
 inline std::int64_t floor_div(std::int64_t a, std::int64_t b) {
     const std::int64_t q = a / b;
