@@ -80,34 +80,54 @@ def runtime_overloads(function, is_method, iterable_item):
     return overloads or None
 
 
-def stub_overload(definition, is_method):
+def stub_overload(definition, is_method, bind):
     arguments = definition.args
     positional = [*arguments.posonlyargs, *arguments.args]
     defaults = [None] * (len(positional) - len(arguments.defaults)) + arguments.defaults
-    parameters = [(None if argument in arguments.posonlyargs else argument.arg, ast.unparse(argument.annotation),
-                   default and ast.unparse(default))
+    text = lambda node: node and bind(ast.unparse(node))
+    parameters = [(None if argument in arguments.posonlyargs else argument.arg, text(argument.annotation), text(default))
                   for argument, default in list(zip(positional, defaults))[is_method:]]
-    returns = definition.returns and ast.unparse(definition.returns)
-    return parameters, None if definition.name == "__init__" else returns
+    return parameters, None if definition.name == "__init__" else text(definition.returns)
+
+
+def binding(mapping):
+    """Substitutes type variables (and Self) in annotation text; `X | Never` is X."""
+    pattern = re.compile(r"\b(?:" + "|".join(mapping) + r")\b")
+    return lambda text: pattern.sub(lambda m: mapping[m[0]], text).replace(" | Never", "")
 
 
 def stub_members():
-    """{qualified name: "attribute" or [definitions]}, a property's accessors as name.fget and name.fset."""
+    """{qualified name: "attribute", "class" or [(parameters, return type)]}: a property's accessors as
+    name.fget and name.fset, members of the private generic bases with their type variables bound."""
+    tree = ast.parse(STUB.read_text())
+    private_classes = {node.name: node for node in tree.body if isinstance(node, ast.ClassDef)}
+    type_variables = [node.targets[0].id for node in tree.body
+                      if isinstance(node, ast.Assign) and ast.unparse(node.value).startswith("TypeVar(")]
     members = {}
 
-    def collect(body, prefix):
+    def collect(body, prefix, bind):
         for node in body:
-            if isinstance(node, ast.ClassDef) and not node.name.startswith("_"):
-                members[prefix + node.name] = "class"
-                collect(node.body, f"{prefix}{node.name}.")
-            elif isinstance(node, ast.AnnAssign):
+            if isinstance(node, ast.AnnAssign):
                 members[prefix + node.target.id] = "attribute"
             elif isinstance(node, ast.FunctionDef):
                 decorators = [ast.unparse(d) for d in node.decorator_list]
                 accessor = ".fget" if "property" in decorators else ".fset" if f"{node.name}.setter" in decorators else ""
-                members.setdefault(prefix + node.name + accessor, []).append(node)
+                members.setdefault(prefix + node.name + accessor, []).append(stub_overload(node, bool(prefix), bind))
 
-    collect(ast.parse(STUB.read_text()).body, "")
+    def collect_class(node, prefix, bind):
+        for base in node.bases:
+            if isinstance(base, ast.Subscript) and ast.unparse(base.value) in private_classes:
+                # A private generic base: its type variables bound in the order of their definition.
+                arguments = base.slice.elts if isinstance(base.slice, ast.Tuple) else [base.slice]
+                values = {"Self": bind("Self"), **dict(zip(type_variables, (bind(ast.unparse(a)) for a in arguments)))}
+                collect_class(private_classes[base.value.id], prefix, binding(values))
+        collect(node.body, prefix, bind)
+
+    for node in tree.body:
+        if isinstance(node, ast.ClassDef) and not node.name.startswith("_"):
+            members[node.name] = "class"
+            collect_class(node, node.name + ".", binding({"Self": node.name}))
+    collect(tree.body, "", lambda text: text)
     return members
 
 
@@ -141,7 +161,8 @@ def test_stub_declares_exactly_the_runtime_names():
         owner, _, accessor = name.rpartition(".")
         # A static property (a class constant) is an attribute in the stub.
         runtime.add(owner if accessor == "fget" and STUB_MEMBERS.get(owner) == "attribute" else name)
-    assert sorted(set(STUB_MEMBERS) - runtime) == [] and sorted(runtime - set(STUB_MEMBERS)) == []
+    assert sorted(runtime - set(STUB_MEMBERS)) == [], "bound but missing from the stub"
+    assert sorted(set(STUB_MEMBERS) - runtime) == [], "in the stub but not bound"
 
 
 @pytest.mark.parametrize("name", [name for name, stub in STUB_MEMBERS.items() if isinstance(stub, list)])
@@ -156,4 +177,4 @@ def test_stub_overloads_match_the_bound_ones(name):
                                  iterable_item)
     if expected is None:  # operators and pickling support give no listing
         return
-    assert [stub_overload(definition, bool(member)) for definition in STUB_MEMBERS[name]] == expected
+    assert STUB_MEMBERS[name] == expected

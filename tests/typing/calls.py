@@ -44,3 +44,4 @@ def refused(camera: pelorin.Tarvex, module: pelorin.MultiPMT) -> None:
     module.simulate_external_trigger  # type: ignore[attr-defined]
     camera.simulate([1e-6])[0].channel = 1.5  # type: ignore[assignment]
     name: int = pelorin.EarlyHandling.WARN.name  # type: ignore[assignment]
+    pelorin.TarvexTrigger.SECONDS_PER_TICK = 1e-9  # type: ignore[misc]
