@@ -32,6 +32,15 @@ BINDING_INTERNALS = re.compile(r"__doc__|__module__|__entries|_?_pybind11\w*")
 WITHOUT_CONSTRUCTOR = {"TarvexTrigger.__init__", "MultiPMTTrigger.__init__"}
 
 
+class Unchecked(str):
+    """A plain object the function checks itself: the stub may declare any narrower type."""
+
+    def __eq__(self, other):
+        return isinstance(other, str)
+
+    __hash__ = str.__hash__
+
+
 def split_top_level(text):
     """The comma-separated items of a parameter list, brackets kept whole."""
     parts, depth, start = [], 0, 0
@@ -54,7 +63,7 @@ def to_stub_type(text, iterable_item=None, parameter=False):
                       lambda m: f"{m[0]} | {LIST_CONVERSIONS[m[0]]}" if m[0] in LIST_CONVERSIONS else m[0], text)
     if iterable_item:  # a bare Iterable takes the container's element type
         text = re.sub(r"\bIterable\b(?!\[)", f"Iterable[{iterable_item}]", text)
-    return text
+    return Unchecked(text) if text in ("object", "typing.Any") else text
 
 
 def runtime_overloads(function, is_method, iterable_item):
