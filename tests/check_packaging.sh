@@ -18,7 +18,10 @@ cmake -S tests/cmake_consumer -B "$work/subdirectory" -G Ninja -DPELORIN_SOURCE_
 echo "== Python: sdist -> wheel in a fresh venv, import, stub against module, type checks"
 python3 -m venv "$work/venv"
 python="$work/venv/bin/python"
-"$python" -m pip install --quiet build mypy pyright
+# pyright runs on Node.js: the machine's, else one from a wheel.
+pyright=pyright
+command -v node >/dev/null || pyright="pyright[nodejs]"
+"$python" -m pip install --quiet build mypy "$pyright"
 "$python" -m build --sdist --outdir "$work/dist" . >/dev/null
 "$python" -m pip install --quiet "$work"/dist/pelorin-*.tar.gz
 (cd "$work" && "$python" -c 'import pelorin; print("imported pelorin", pelorin.__version__)')
