@@ -9,6 +9,7 @@ Usage: python3 examples/camera_readout.py
 """
 
 import pathlib
+from collections.abc import Iterable
 
 import numpy as np
 
@@ -27,7 +28,7 @@ TRIGGER_OFFSET = -8    # the window opens 8 samples before the trigger
 SAMPLES = 32
 
 
-def make_camera(seed=1):
+def make_camera(seed: int = 1) -> pelorin.Tarvex:
     # The trigger sums three consecutive samples, baseline included: 3 x 50 LSB of
     # pedestal, so 170 LSB asks for about 20 LSB of pulse (a third of a typical PE)
     # while staying some 8 standard deviations above the summed noise.
@@ -54,7 +55,7 @@ def make_camera(seed=1):
     )
 
 
-def make_pe_list(rng):
+def make_pe_list(rng: np.random.Generator) -> pelorin.PEListVector:
     """Dark counts on every channel plus a flash of about 2 ns on FLASH_CHANNELS."""
     pe_list = pelorin.PEListVector()
     for channel in range(CHANNELS):
@@ -67,11 +68,11 @@ def make_pe_list(rng):
     return pe_list
 
 
-def record_time(record):
+def record_time(record: pelorin.TarvexTrigger) -> float:
     return record.trigger_time_s + record.trigger_time_ticks * pelorin.TarvexTrigger.SECONDS_PER_TICK
 
 
-def pulse_sum(record):
+def pulse_sum(record: pelorin.TarvexTrigger) -> float:
     """Sum of (sample - baseline) over the stored samples only.
 
     The ADC runs only where the analog signal has content, so a window that opens
@@ -81,7 +82,7 @@ def pulse_sum(record):
     return sum(s - record.baseline for s in record.waveform if s)
 
 
-def print_records(records, title, limit=6):
+def print_records(records: Iterable[pelorin.TarvexTrigger], title: str, limit: int = 6) -> None:
     print(f"\n{title}")
     print("  chan   time_s  ticks     time [us]  baseline    intsum     pulse   max")
     for record in list(records)[:limit]:
@@ -90,7 +91,7 @@ def print_records(records, title, limit=6):
               f" {pulse_sum(record):9.1f} {max(record.waveform):5d}")
 
 
-def plot_waveform(record, width=48):
+def plot_waveform(record: pelorin.TarvexTrigger, width: int = 48) -> None:
     """One line per sample: time from the window start, ADC value and a bar."""
     samples = list(record.waveform)
     top = max(samples)
@@ -101,7 +102,7 @@ def plot_waveform(record, width=48):
         print(f"  {i * ADC_STEP * 1e9:5.0f} ns {value:5d} |{bar}")
 
 
-def main():
+def main() -> None:
     camera = make_camera()
     rng = np.random.default_rng(2026)
 

@@ -36,39 +36,45 @@ Usage: python3 examples/make_example_data.py [output_dir]
 
 import pathlib
 import sys
+from typing import Any
 
 import numpy as np
+import numpy.typing as npt
 
 NS = 1e-9
 PMT_TIME_STEP = 1 * NS
 TOT_STEP = 1 * NS
 
+Array = npt.NDArray[np.floating[Any]]
+Columns = tuple[Array, Array]
 
-def time_spectrum(mean=40 * NS, sigma=1 * NS, points=81):
+
+def time_spectrum(mean: float = 40 * NS, sigma: float = 1 * NS, points: int = 81) -> Columns:
     x = np.linspace(mean - 4 * sigma, mean + 4 * sigma, points)
     return x, np.exp(-0.5 * ((x - mean) / sigma) ** 2)
 
 
-def amplitude_spectrum(mean=1.0, sigma=0.3, under_fraction=0.15, under_scale=0.25, points=61):
+def amplitude_spectrum(mean: float = 1.0, sigma: float = 0.3, under_fraction: float = 0.15, under_scale: float = 0.25,
+                       points: int = 61) -> Columns:
     x = np.linspace(0.0, 3.0, points)
     gauss = np.exp(-0.5 * ((x - mean) / sigma) ** 2) / (sigma * np.sqrt(2 * np.pi))
     under = np.exp(-x / under_scale) / under_scale
     return x, (1 - under_fraction) * gauss + under_fraction * under
 
 
-def pulse(tau, length, step):
+def pulse(tau: float, length: float, step: float) -> Columns:
     """(t / 2 tau)^2 exp(2 - t / tau): zero at t = 0, peak 1 at t = 2 tau."""
     k = np.arange(int(round(length / step)) + 1)
     t = k * step
     return t, (t / (2 * tau)) ** 2 * np.exp(2 - t / tau)
 
 
-def write_columns(path, x, y):
+def write_columns(path: pathlib.Path, x: Array, y: Array) -> None:
     lines = (f"{float(a)!r} {float(b)!r}\n" for a, b in zip(x, y))
     path.write_text("".join(lines))
 
 
-def main(argv):
+def main(argv: list[str]) -> None:
     out = pathlib.Path(argv[1]) if len(argv) > 1 else pathlib.Path(__file__).resolve().parent / "data"
     out.mkdir(parents=True, exist_ok=True)
     files = {

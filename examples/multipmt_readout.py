@@ -11,6 +11,7 @@ Usage: python3 examples/multipmt_readout.py
 """
 
 import pathlib
+from collections.abc import Iterable
 
 import numpy as np
 
@@ -26,7 +27,7 @@ EVENT_MEAN_PES = 2.0   # mean PEs per PMT from the flash
 TOT_STEP = 1e-9        # TDC step, equal to the PMT step (see make_example_data.py)
 
 
-def make_module(seed=1):
+def make_module(seed: int = 1) -> pelorin.MultiPMT:
     # The ToT pulse peaks at 1 per unit amplitude, so 0.3 is 30 % of a mean single PE;
     # sample_delay reads the ADC near the peak of its pulse, about 3 ns after the
     # discriminator fires.
@@ -52,7 +53,7 @@ def make_module(seed=1):
     )
 
 
-def make_pe_list(rng):
+def make_pe_list(rng: np.random.Generator) -> pelorin.PEListVector:
     """Dark counts on every PMT plus a flash of ~1.5 ns spread at EVENT_TIME."""
     pe_list = pelorin.PEListVector()
     for channel in range(CHANNELS):
@@ -62,7 +63,7 @@ def make_pe_list(rng):
     return pe_list
 
 
-def print_hits(hits, title):
+def print_hits(hits: Iterable[pelorin.MultiPMTTrigger], title: str) -> None:
     print(f"\n{title}")
     print("  time [us]      chan  ToT [ns]  ADC [LSB]")
     for hit in hits:
@@ -70,7 +71,7 @@ def print_hits(hits, title):
               f" {hit.adc_sample:9d}")
 
 
-def response_table(module, max_pes=6, runs=300):
+def response_table(module: pelorin.MultiPMT, max_pes: int = 6, runs: int = 300) -> None:
     """Mean ToT and ADC sample of bursts of k PEs at time 0, over runs with one hit."""
     print(f"\nResponse to k coincident PEs ({runs} runs each)")
     print("   k  one-hit runs  mean ToT [ns]  mean ADC [LSB]")
@@ -86,7 +87,7 @@ def response_table(module, max_pes=6, runs=300):
         print(f"  {k:2d} {len(tots) / runs:12.0%} {tot} {adc}")
 
 
-def main():
+def main() -> None:
     module = make_module()
     rng = np.random.default_rng(7)
 

@@ -1,0 +1,47 @@
+"""Type-checked only, never run: calls the stub must accept, and calls it must refuse.
+
+Every refused call carries a `type: ignore`; the checkers run with unused ignores
+as errors, so a stub that stops refusing one fails the check as well.
+"""
+
+import pathlib
+
+import numpy as np
+
+import pelorin
+
+DATA = pathlib.Path("examples/data")
+
+
+def accepted() -> list[float]:
+    camera = pelorin.Tarvex(
+        DATA / "time_spectrum.txt", "amplitude_spectrum.txt", 1e-9, 4e-9, b"pulse_shape.txt", -1, 40, 50.0,
+        4095.0, 1.5, 4095.0, 32, 8, pelorin.IntVector([1, 1, 1]), 170, 1, -8, np.int32(1), pelorin.THROW)
+    module = pelorin.MultiPMT(DATA / "t", DATA / "a", 1e-9, 1e-9, DATA / "tot", 0.3, 1e-8, 0.02, 2e-10, 4e-9,
+                              DATA / "adc", -1, 100.0, 100.0, 2.0, 4095.0, 3e-9, 1)
+    records = camera.simulate([1e-6], channel=np.int64(7))
+    records.extend(camera.simulate(np.arange(3) * 1e-7))
+    records.extend(camera.simulate_external_trigger((1e-7,), [0.0], readout_window=1e-7))
+    pe_list = pelorin.PEListVector([(0, [1e-7]), (1, pelorin.DoubleVector([2e-7]))])
+    pe_list.append((2, [3e-7]))
+    hits = module.simulate_pe_list(pe_list)
+    first = records[0]
+    first.waveform = [1, 2, 3]
+    first.baseline = np.float32(50.5)
+    delay: float = camera.calibrate_delay(num_pes=1, num_sim=10) + module.calibrate_delay(1, 10)
+    times = [r.trigger_time_s + r.trigger_time_ticks * pelorin.TarvexTrigger.SECONDS_PER_TICK for r in records]
+    return [*times, *(hit.time_over_threshold for hit in hits[1:]), delay, float(first.waveform[0])]
+
+
+def refused(camera: pelorin.Tarvex, module: pelorin.MultiPMT) -> None:
+    camera.simulate([1e-6], chanel=7)  # type: ignore[call-overload]
+    camera.simulate([1e-6], channel=7.0)  # type: ignore[call-overload]
+    module.simulate_pe_list([(0, [1e-6])])  # type: ignore[arg-type]
+    camera.simulate_external_trigger([1e-6], [0.0])  # type: ignore[call-overload]
+    camera.calibrate_delay(10, 10.0)  # type: ignore[arg-type]
+    pelorin.MultiPMT(DATA / "t")  # type: ignore[call-arg]
+    pelorin.generate_pe_list(2, 3.0, 1e-8)  # type: ignore[arg-type]
+    module.simulate_external_trigger  # type: ignore[attr-defined]
+    camera.simulate([1e-6])[0].channel = 1.5  # type: ignore[assignment]
+    name: int = pelorin.EarlyHandling.WARN.name  # type: ignore[assignment]
+    pelorin.TarvexTrigger.SECONDS_PER_TICK = 1e-9  # type: ignore[misc]
