@@ -11,4 +11,5 @@ PYBIND11_MODULE(pelorin, m, py::mod_gil_not_used(), py::multiple_interpreters::n
     pelorin::bindings::register_camera(m);
     pelorin::bindings::register_multipmt(m);
     pelorin::bindings::register_generate_pe_list(m);
+    pelorin::bindings::register_arrays(m);
 }
