@@ -6,8 +6,8 @@ read out by the camera and by the MultiPMT module of the examples.
 
 1. Records to arrays: pelorin.records_to_array against reading every record object
    from the host (a list per field, the waveforms through list(record.waveform)),
-   both set beside the simulate_pe_list call that made the records. The two results
-   must agree field for field.
+   both set beside the simulate_pe_list call that made the records and beside
+   writing as many bytes once (np.ones). The two results must agree field for field.
 2. PE lists from arrays: pelorin.pe_list_from_arrays from (channel, time) arrays and
    from a {channel: times} mapping, against a PEListVector filled by append with
    times.tolist() per channel. The three lists must be equal.
@@ -76,10 +76,11 @@ def same_fields(array, arrays):
 def bench_records(name, model, pe_list, fields, repeat):
     simulate, records = least_time(max(1, repeat - 1), lambda: model().simulate_pe_list(pe_list))
     convert, array = least_time(repeat, lambda: pelorin.records_to_array(records))
+    write, _ = least_time(repeat, lambda: np.ones(array.nbytes, np.uint8))
     old, arrays = least_time(1, lambda: via_record_objects(records, fields))
     require(len(array) == len(records) > 0 and same_fields(array, arrays), f"{name}: arrays differ")
-    print(f"| {name} | {len(records)} | {simulate * 1e3:.0f} | {convert * 1e3:.1f} "
-          f"| {convert / simulate:.2%} | {old * 1e3:.0f} | {old / convert:.0f} |")
+    print(f"| {name} | {len(records)} | {simulate * 1e3:.0f} | {convert * 1e3:.1f} | {convert / simulate:.2%} "
+          f"| {array.nbytes / 1e6:.0f} | {write * 1e3:.1f} | {old * 1e3:.0f} | {old / convert:.0f} |")
 
 
 def fill_by_append(channels, times):
@@ -114,9 +115,9 @@ def main():
     channels, times = dark_counts(n_channels, duration)
     pe_list = pelorin.pe_list_from_arrays(channels, times)
     print(f"{n_channels} channels of {RATE / 1e6:g} MHz dark counts over {duration * 1e6:g} us: {len(times)} PEs")
-    print("| model | records | simulate_pe_list [ms] | records_to_array [ms] | share | via record objects [ms] "
-          "| speed-up |")
-    print("|---|---:|---:|---:|---:|---:|---:|")
+    print("| model | records | simulate_pe_list [ms] | records_to_array [ms] | share | array [MB] "
+          "| np.ones of that size [ms] | via record objects [ms] | speed-up |")
+    print("|---|---:|---:|---:|---:|---:|---:|---:|---:|")
     bench_records("Tarvex", make_camera, pe_list, CAMERA_FIELDS, repeat)
     bench_records("MultiPMT", make_module, pe_list, MULTIPMT_FIELDS, repeat)
     bench_pe_lists(channels, times, repeat)
