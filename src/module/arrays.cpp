@@ -1,11 +1,13 @@
 #include "module/bindings.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <unordered_map>
 #include <utility>
 
@@ -37,7 +39,9 @@ public:
           item_(static_cast<char*>(array.mutable_data())),
           itemsize_(static_cast<std::size_t>(array.itemsize())) {}
 
-    std::size_t offset(const char* field) const { return fields_[field].cast<py::tuple>()[1].cast<std::size_t>(); }
+    std::size_t offset(const char* field) const {
+        return fields_[field].cast<py::tuple>()[1].cast<std::size_t>();
+    }
 
     template <typename T>
     void put(std::size_t offset, const T& value) {
@@ -54,7 +58,7 @@ public:
     void next() { item_ += itemsize_; }
 
 private:
-    py::dict fields_;
+    py::object fields_;  // name -> (dtype, byte offset)
     char* item_;
     std::size_t itemsize_;
 };
@@ -68,7 +72,8 @@ std::size_t longest_window(const CameraRecords& records) {
 }
 
 /// Width of the waveform field: the caller's `waveform_samples`, or the longest window.
-std::size_t waveform_width(const CameraRecords& records, const std::optional<std::size_t>& requested) {
+std::size_t waveform_width(const CameraRecords& records,
+                           const std::optional<std::size_t>& requested) {
     const std::size_t longest = longest_window(records);
     if (requested && *requested < longest) {
         throw py::value_error("waveform_samples is " + std::to_string(*requested) +
@@ -77,56 +82,60 @@ std::size_t waveform_width(const CameraRecords& records, const std::optional<std
     return requested.value_or(longest);
 }
 
-py::array camera_array(const CameraRecords& records, const std::optional<std::size_t>& samples) {
-    const std::size_t width = waveform_width(records, samples);
+/// A scalar record member, copied into the array field of its name and native type.
+template <typename Record, typename T>
+struct Member {
+    const char* name;
+    T Record::*value;
+};
+
+/// One element per record: the members' fields in the order given, then, for camera
+/// records, the samples padded to `width` and their count.
+template <typename Record, typename... T>
+py::array records_array(const std::vector<Record>& records, std::size_t width,
+                        const Member<Record, T>&... members) {
+    constexpr bool has_waveform = std::is_same_v<Record, corvane::TarvexTrigger>;
     py::list fields;
-    fields.append(py::make_tuple("channel", py::dtype::of<std::int32_t>()));
-    fields.append(py::make_tuple("trigger_time_s", py::dtype::of<std::uint32_t>()));
-    fields.append(py::make_tuple("trigger_time_ticks", py::dtype::of<std::uint32_t>()));
-    fields.append(py::make_tuple("baseline", py::dtype::of<float>()));
-    fields.append(py::make_tuple("intsum", py::dtype::of<float>()));
-    fields.append(py::make_tuple("waveform", py::dtype::of<std::uint16_t>(), py::make_tuple(width)));
-    fields.append(py::make_tuple("waveform_length", py::dtype::of<std::uint32_t>()));
+    (fields.append(py::make_tuple(members.name, py::dtype::of<T>())), ...);
+    if constexpr (has_waveform) {
+        fields.append(
+            py::make_tuple("waveform", py::dtype::of<std::uint16_t>(), py::make_tuple(width)));
+        fields.append(py::make_tuple("waveform_length", py::dtype::of<std::uint32_t>()));
+    }
     py::array array = zeroed_array(fields, records.size());
 
     ElementWriter out(array);
-    const auto channel = out.offset("channel"), seconds = out.offset("trigger_time_s"),
-               ticks = out.offset("trigger_time_ticks"), baseline = out.offset("baseline"),
-               intsum = out.offset("intsum"), waveform = out.offset("waveform"),
-               length = out.offset("waveform_length");
+    const std::array offsets{out.offset(members.name)...};
+    const std::size_t waveform = has_waveform ? out.offset("waveform") : 0;
+    const std::size_t length = has_waveform ? out.offset("waveform_length") : 0;
     for (const auto& record : records) {
-        out.put(channel, record.channel);
-        out.put(seconds, record.trigger_time_s);
-        out.put(ticks, record.trigger_time_ticks);
-        out.put(baseline, record.baseline);
-        out.put(intsum, record.intsum);
-        out.put_all(waveform, record.waveform);
-        out.put(length, static_cast<std::uint32_t>(record.waveform.size()));
+        std::size_t field = 0;
+        (out.put(offsets[field++], record.*(members.value)), ...);
+        if constexpr (has_waveform) {
+            out.put_all(waveform, record.waveform);
+            out.put(length, static_cast<std::uint32_t>(record.waveform.size()));
+        }
         out.next();
     }
     return array;
 }
 
-py::array multipmt_array(const MultiPMTRecords& records) {
-    py::list fields;
-    fields.append(py::make_tuple("time", py::dtype::of<double>()));
-    fields.append(py::make_tuple("channel", py::dtype::of<std::int32_t>()));
-    fields.append(py::make_tuple("time_over_threshold", py::dtype::of<double>()));
-    fields.append(py::make_tuple("adc_sample", py::dtype::of<std::uint16_t>()));
-    py::array array = zeroed_array(fields, records.size());
+py::array camera_array(const CameraRecords& records, const std::optional<std::size_t>& samples) {
+    using corvane::TarvexTrigger;
+    return records_array(records, waveform_width(records, samples),
+                         Member{"channel", &TarvexTrigger::channel},
+                         Member{"trigger_time_s", &TarvexTrigger::trigger_time_s},
+                         Member{"trigger_time_ticks", &TarvexTrigger::trigger_time_ticks},
+                         Member{"baseline", &TarvexTrigger::baseline},
+                         Member{"intsum", &TarvexTrigger::intsum});
+}
 
-    ElementWriter out(array);
-    const auto time = out.offset("time"), channel = out.offset("channel"),
-               time_over_threshold = out.offset("time_over_threshold"),
-               adc_sample = out.offset("adc_sample");
-    for (const auto& record : records) {
-        out.put(time, record.time);
-        out.put(channel, record.channel);
-        out.put(time_over_threshold, record.time_over_threshold);
-        out.put(adc_sample, record.adc_sample);
-        out.next();
-    }
-    return array;
+py::array multipmt_array(const MultiPMTRecords& records) {
+    using corvane::MultiPMTTrigger;
+    return records_array(records, 0, Member{"time", &MultiPMTTrigger::time},
+                         Member{"channel", &MultiPMTTrigger::channel},
+                         Member{"time_over_threshold", &MultiPMTTrigger::time_over_threshold},
+                         Member{"adc_sample", &MultiPMTTrigger::adc_sample});
 }
 
 /// An int argument as a 64-bit value; nullopt if it does not fit. `requirement` opens
@@ -160,7 +169,8 @@ std::optional<std::size_t> to_window_width(const py::handle& waveform_samples) {
 
 py::array records_to_array(const py::object& records, const py::object& waveform_samples) {
     if (py::isinstance<CameraRecords>(records)) {
-        return camera_array(records.cast<const CameraRecords&>(), to_window_width(waveform_samples));
+        return camera_array(records.cast<const CameraRecords&>(),
+                            to_window_width(waveform_samples));
     }
     if (py::isinstance<MultiPMTRecords>(records)) {
         if (!waveform_samples.is_none()) {
@@ -174,8 +184,10 @@ py::array records_to_array(const py::object& records, const py::object& waveform
 
 // ---- PE lists from arrays ----
 
-/// `values` as a one-dimensional NumPy array of a numeric kind listed in `kinds`.
-py::array numeric_vector(const py::handle& values, const std::string& what, const char* kinds) {
+/// `values` as a one-dimensional NumPy array of a dtype kind listed in `kinds`, which
+/// `kind_names` names for the error message.
+py::array numeric_vector(const py::handle& values, const std::string& what, const char* kinds,
+                         const char* kind_names) {
     py::object converted;
     try {
         converted = py::module_::import("numpy").attr("asarray")(values);
@@ -189,13 +201,12 @@ py::array numeric_vector(const py::handle& values, const std::string& what, cons
     auto array = py::reinterpret_borrow<py::array>(converted);
     // An empty array holds no value of the wrong kind, whatever its dtype ([] gives float64).
     if (array.size() > 0 && std::strchr(kinds, array.dtype().kind()) == nullptr) {
-        throw py::type_error(what + " must be " +
-                             (std::strchr(kinds, 'f') ? "real numbers" : "integers") + ", not dtype " +
+        throw py::type_error(what + " must be " + kind_names + ", not dtype " +
                              py::str(array.dtype().attr("name")).cast<std::string>());
     }
     if (array.ndim() != 1) {
-        throw py::value_error(what + " must be one-dimensional, not " + std::to_string(array.ndim()) +
-                              "-dimensional");
+        throw py::value_error(what + " must be one-dimensional, not " +
+                              std::to_string(array.ndim()) + "-dimensional");
     }
     return array;
 }
@@ -218,7 +229,8 @@ using TimeArray = Contiguous<double>;
 
 /// PE times as contiguous float64, every one finite.
 TimeArray finite_times(const py::handle& values, const std::string& what) {
-    const auto times = contiguous<double>(numeric_vector(values, what, "iuf"), what);
+    const auto times =
+        contiguous<double>(numeric_vector(values, what, "iuf", "real numbers"), what);
     const double* data = times.data();
     for (py::ssize_t i = 0; i < times.size(); ++i) {
         if (!std::isfinite(data[i])) {
@@ -250,7 +262,7 @@ std::vector<int> checked_channels(const py::array& values) {
 }
 
 PEList pe_list_from_pairs(const py::handle& channel_values, const py::handle& time_values) {
-    const py::array channel_array = numeric_vector(channel_values, "channels", "iu");
+    const py::array channel_array = numeric_vector(channel_values, "channels", "iu", "integers");
     const TimeArray times = finite_times(time_values, "times");
     if (channel_array.size() != times.size()) {
         throw py::value_error("channels and times differ in length (" +
@@ -290,11 +302,12 @@ int mapping_channel(const py::handle& key) {
 
 PEList pe_list_from_mapping(const py::handle& mapping) {
     PEList pe_list;
-    for (const py::handle item : mapping.attr("items")()) {
-        const auto pair = py::reinterpret_borrow<py::tuple>(item);
-        const int channel = mapping_channel(pair[0]);
-        const TimeArray times = finite_times(pair[1], "times of channel " + std::to_string(channel));
-        pe_list.emplace_back(channel, std::vector<double>(times.data(), times.data() + times.size()));
+    for (const py::handle key : mapping) {
+        const int channel = mapping_channel(key);
+        const TimeArray times =
+            finite_times(mapping[key], "times of channel " + std::to_string(channel));
+        pe_list.emplace_back(channel,
+                             std::vector<double>(times.data(), times.data() + times.size()));
     }
     return pe_list;
 }
@@ -304,13 +317,14 @@ PEList pe_list_from_arrays(const py::object& channels, const py::object& times) 
         py::isinstance(channels, py::module_::import("collections.abc").attr("Mapping"));
     if (times.is_none()) {
         if (!is_mapping) {
-            throw py::type_error("give a mapping {channel: times}, or the channel and the time of every "
-                                 "PE as two arrays; got one " + type_name(channels));
+            throw py::type_error("give a mapping {channel: times}, or the channel and the time "
+                                 "of every PE as two arrays; got one " + type_name(channels));
         }
         return pe_list_from_mapping(channels);
     }
     if (is_mapping) {
-        throw py::type_error("with times given, channels must be the channel of every PE, not a mapping");
+        throw py::type_error(
+            "with times given, channels must be the channel of every PE, not a mapping");
     }
     return pe_list_from_pairs(channels, times);
 }
