@@ -70,8 +70,11 @@ def test_waveform_field_width(make_tarvex, make_multipmt):
     (pelorin.TarvexTriggerVector(), -1, ValueError, "between 0 and"), (pelorin.TarvexTriggerVector(), 2**70, ValueError,
                                                                          "between 0 and"),
     (pelorin.TarvexTriggerVector(), 3.0, TypeError, "must be an int, not float"),
+    (pelorin.MultiPMTTriggerVector, None, TypeError, "uninitialised MultiPMTTriggerVector"),  # made by __new__
 ])
 def test_records_to_array_refuses(records, waveform_samples, error, message):
+    if isinstance(records, type):
+        records = records.__new__(records)
     with pytest.raises(error, match=message):
         records_to_array(records, waveform_samples)
 
