@@ -16,6 +16,7 @@ Usage: python3 examples/plot_camera_readout.py [--output DIR]
 """
 
 import pathlib
+from typing import Any
 
 import numpy as np
 import numpy.typing as npt
@@ -28,14 +29,15 @@ from plotting import new_figure, output_directory, save
 Records = npt.NDArray[np.void]
 
 
-def record_times(records: Records) -> npt.NDArray[np.float64]:
-    return records["trigger_time_s"] + records["trigger_time_ticks"] * pelorin.TarvexTrigger.SECONDS_PER_TICK
+def record_times(records: Records) -> npt.NDArray[Any]:
+    ticks = records["trigger_time_ticks"] * pelorin.TarvexTrigger.SECONDS_PER_TICK
+    return np.asarray(records["trigger_time_s"] + ticks)
 
 
-def pedestal_subtracted_charge(records: Records) -> npt.NDArray[np.float32]:
+def pedestal_subtracted_charge(records: Records) -> npt.NDArray[Any]:
     """Sum of (sample - baseline) over the samples that the ADC simulated (non-zero)."""
     samples = records["waveform"]
-    return ((samples - records["baseline"][:, None]) * (samples != 0)).sum(axis=1)
+    return np.asarray(((samples - records["baseline"][:, None]) * (samples != 0)).sum(axis=1))
 
 
 def draw_window(axes: Axes, zoom: Axes, record: np.void, title: str) -> None:
@@ -74,7 +76,7 @@ def plot_windows(records: Records, pe_times: dict[int, npt.NDArray[np.float64]],
 
 def plot_intsum(records: Records, path: pathlib.Path) -> None:
     figure, (axes,) = new_figure()
-    bins = np.linspace(-400, 3600, 161)
+    bins = np.linspace(-400, 3600, 161).tolist()
     axes.hist(records["intsum"], bins=bins, histtype="step", label="intsum")
     axes.hist(pedestal_subtracted_charge(records), bins=bins, histtype="step",
               label="sum over simulated samples")

@@ -25,10 +25,10 @@ Hits = npt.NDArray[np.void]
 
 def plot_distributions(hits: Hits, path: pathlib.Path) -> None:
     figure, (tot_axes, adc_axes) = new_figure(2, width=4.2)
-    tot_step = setup.TOT_STEP * 1e9
-    tot_axes.hist(hits["time_over_threshold"] * 1e9, bins=np.arange(-0.5, 40, 1) * tot_step)  # one bin per TDC step
+    tdc_bins = (np.arange(-0.5, 40, 1) * setup.TOT_STEP * 1e9).tolist()  # one bin per TDC step
+    tot_axes.hist(hits["time_over_threshold"] * 1e9, bins=tdc_bins)
     tot_axes.set(xlabel="time over threshold [ns]", ylabel="hits", yscale="log")
-    adc_axes.hist(hits["adc_sample"], bins=np.arange(0, 800, 8))
+    adc_axes.hist(hits["adc_sample"], bins=np.arange(0, 800, 8).tolist())
     adc_axes.set(xlabel="ADC sample [LSB]", ylabel="hits", yscale="log")
     figure.suptitle(f"{len(hits)} hits of dark counts and a flash on {setup.CHANNELS} PMTs")
     save(figure, path)

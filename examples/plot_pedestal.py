@@ -31,11 +31,11 @@ def main() -> None:
     samples = records["waveform"][simulated]
 
     figure, (sample_axes, sum_axes) = new_figure(2, width=4.2)
-    sample_axes.hist(samples, bins=np.arange(samples.min(), samples.max() + 2) - 0.5)
+    sample_axes.hist(samples, bins=(np.arange(samples.min(), samples.max() + 2) - 0.5).tolist())
     sample_axes.set(xlabel="ADC sample [LSB]", ylabel="samples",
                     title=f"mean {samples.mean():.2f} LSB, rms {samples.std():.2f} LSB")
     for length in np.unique(lengths):
-        sum_axes.hist(records["intsum"][lengths == length], bins=np.arange(-40.5, 41, 3), histtype="step",
+        sum_axes.hist(records["intsum"][lengths == length], bins=np.arange(-40.5, 41, 3).tolist(), histtype="step",
                       label=f"{np.count_nonzero(lengths == length)} windows of {length} samples")
     sum_axes.set(xlabel="intsum [LSB]", ylabel="windows", title=f"{TRIGGERS} external triggers")
     sum_axes.legend(fontsize="small")
