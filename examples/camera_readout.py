@@ -12,6 +12,7 @@ import pathlib
 from collections.abc import Iterable
 
 import numpy as np
+import numpy.typing as npt
 
 import pelorin
 
@@ -55,17 +56,16 @@ def make_camera(seed: int = 1) -> pelorin.Tarvex:
     )
 
 
-def make_pe_list(rng: np.random.Generator) -> pelorin.PEListVector:
-    """Dark counts on every channel plus a flash of about 2 ns on FLASH_CHANNELS."""
-    pe_list = pelorin.PEListVector()
+def make_pe_times(rng: np.random.Generator) -> dict[int, npt.NDArray[np.float64]]:
+    """PE times per channel: dark counts plus a flash of about 2 ns on FLASH_CHANNELS."""
+    pe_times: dict[int, npt.NDArray[np.float64]] = {}
     for channel in range(CHANNELS):
         times = rng.uniform(0.0, WINDOW, rng.poisson(DARK_RATE * WINDOW))
         if channel in FLASH_CHANNELS:
             flash = rng.normal(FLASH_TIME, 1e-9, rng.poisson(FLASH_MEAN_PES))
             times = np.concatenate([times, flash])
-        # Only lists and DoubleVector convert to the PE times of a list entry.
-        pe_list.append((channel, times.tolist()))
-    return pe_list
+        pe_times[channel] = times
+    return pe_times
 
 
 def record_time(record: pelorin.TarvexTrigger) -> float:
@@ -109,10 +109,10 @@ def main() -> None:
     pattern = camera.simulate_pe_list(pelorin.generate_pe_list(2, 4, 1e-6))
     print(f"Test pattern (2 channels x 4 PEs, 1 us apart): {len(pattern)} records")
 
-    pe_list = make_pe_list(rng)
+    pe_list = pelorin.pe_list_from_arrays(make_pe_times(rng))
     records = camera.simulate_pe_list(pe_list)
     n_pes = sum(len(times) for _, times in pe_list)
-    per_channel = np.bincount([r.channel for r in records], minlength=CHANNELS)
+    per_channel = np.bincount(pelorin.records_to_array(records)["channel"], minlength=CHANNELS)
     print(f"\nDark counts at {DARK_RATE / 1e6:g} MHz over {WINDOW * 1e6:g} us,"
           f" flash of ~{FLASH_MEAN_PES} PEs on channels {FLASH_CHANNELS.start}-{FLASH_CHANNELS.stop - 1}")
     print(f"  channels: {len(pe_list)}, PEs: {n_pes}, records: {len(records)}")
@@ -132,7 +132,7 @@ def main() -> None:
         plot_waveform(max(flash, key=lambda r: max(r.waveform)))
 
     pedestal = camera.simulate_external_trigger([], [i * 1e-6 for i in range(10)], SAMPLES * ADC_STEP)
-    values = np.concatenate([np.asarray(list(r.waveform), dtype=float) for r in pedestal])
+    values = pelorin.records_to_array(pedestal)["waveform"].astype(float)
     print(f"\nPedestal from 10 external triggers without light: mean {values.mean():.2f} LSB,"
           f" rms {values.std():.2f} LSB")
 

@@ -14,6 +14,7 @@ import pathlib
 from collections.abc import Iterable
 
 import numpy as np
+import numpy.typing as npt
 
 import pelorin
 
@@ -53,14 +54,14 @@ def make_module(seed: int = 1) -> pelorin.MultiPMT:
     )
 
 
-def make_pe_list(rng: np.random.Generator) -> pelorin.PEListVector:
-    """Dark counts on every PMT plus a flash of ~1.5 ns spread at EVENT_TIME."""
-    pe_list = pelorin.PEListVector()
+def make_pe_list(rng: np.random.Generator, window: float = WINDOW) -> pelorin.PEListVector:
+    """Dark counts over `window` seconds on every PMT plus a flash of ~1.5 ns spread at EVENT_TIME."""
+    pe_times: dict[int, npt.NDArray[np.float64]] = {}
     for channel in range(CHANNELS):
-        dark = rng.uniform(0.0, WINDOW, rng.poisson(DARK_RATE * WINDOW))
+        dark = rng.uniform(0.0, window, rng.poisson(DARK_RATE * window))
         flash = rng.normal(EVENT_TIME, 1.5e-9, rng.poisson(EVENT_MEAN_PES))
-        pe_list.append((channel, np.concatenate([dark, flash]).tolist()))
-    return pe_list
+        pe_times[channel] = np.concatenate([dark, flash])
+    return pelorin.pe_list_from_arrays(pe_times)
 
 
 def print_hits(hits: Iterable[pelorin.MultiPMTTrigger], title: str) -> None:

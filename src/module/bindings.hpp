@@ -80,5 +80,6 @@ void register_containers(py::module_& m);
 void register_camera(py::module_& m);
 void register_multipmt(py::module_& m);
 void register_generate_pe_list(py::module_& m);
+void register_arrays(py::module_& m);
 
 }  // namespace pelorin::bindings

@@ -4,10 +4,11 @@
 # the built module.
 
 import os
-from collections.abc import Iterable, Iterator
+from collections.abc import Iterable, Iterator, Mapping
 from typing import ClassVar, Final, Generic, SupportsFloat, SupportsIndex, TypeVar, overload, type_check_only
 
-from numpy.typing import ArrayLike
+import numpy
+from numpy.typing import ArrayLike, NDArray
 from typing_extensions import Never, Self
 
 _Path = str | bytes | os.PathLike[str] | os.PathLike[bytes]
@@ -239,4 +240,10 @@ class MultiPMT(metaclass=_pybind11_type):
 
 def generate_pe_list(
     num_channels: SupportsIndex, pes_per_channel: SupportsIndex, time_interval: SupportsFloat
+) -> PEListVector: ...
+def records_to_array(
+    records: TarvexTriggerVector | MultiPMTTriggerVector, waveform_samples: SupportsIndex | None = None
+) -> NDArray[numpy.void]: ...
+def pe_list_from_arrays(
+    channels: Mapping[int, ArrayLike] | ArrayLike, times: ArrayLike | None = None
 ) -> PEListVector: ...

@@ -23,6 +23,7 @@ RUNTIME_TYPES = [
     (r"os\.PathLike \| str \| bytes", "_Path"),
     (r"typing\.Annotated\[numpy\.typing\.ArrayLike, numpy\.float64\]", "ArrayLike"),
     (r"<(\w+\.\w+): -?\d+>", r"\1"),  # an enumeration member as a default
+    (r"numpy\.ndarray", "NDArray[numpy.void]"),  # the structured record arrays
     (r"pelorin\.|corvane::|collections\.abc\.", ""),
 ]
 # Host lists convert implicitly wherever these containers are parameters.

@@ -29,7 +29,10 @@ def accepted() -> list[float]:
     first.waveform = [1, 2, 3]
     first.baseline = np.float32(50.5)
     delay: float = camera.calibrate_delay(num_pes=1, num_sim=10) + module.calibrate_delay(1, 10)
-    times = [r.trigger_time_s + r.trigger_time_ticks * pelorin.TarvexTrigger.SECONDS_PER_TICK for r in records]
+    table = pelorin.records_to_array(records, waveform_samples=32)
+    pe_list.extend(pelorin.pe_list_from_arrays({3: np.array([1e-7])}))
+    pe_list.extend(pelorin.pe_list_from_arrays(np.array([0, 1]), np.array([1e-7, 2e-7])))
+    times = [float(t) for t in table["trigger_time_s"]]
     return [*times, *(hit.time_over_threshold for hit in hits[1:]), delay, float(first.waveform[0])]
 
 
@@ -45,3 +48,4 @@ def refused(camera: pelorin.Tarvex, module: pelorin.MultiPMT) -> None:
     camera.simulate([1e-6])[0].channel = 1.5  # type: ignore[assignment]
     name: int = pelorin.EarlyHandling.WARN.name  # type: ignore[assignment]
     pelorin.TarvexTrigger.SECONDS_PER_TICK = 1e-9  # type: ignore[misc]
+    pelorin.records_to_array(pelorin.PEListVector())  # type: ignore[arg-type]

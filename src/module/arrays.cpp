@@ -1,0 +1,411 @@
+#include "module/bindings.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <string>
+#include <type_traits>
+#include <unordered_map>
+#include <utility>
+
+namespace pelorin::bindings {
+namespace {
+
+using CameraRecords = std::vector<corvane::TarvexTrigger>;
+using MultiPMTRecords = std::vector<corvane::MultiPMTTrigger>;
+
+// The array fields mirror the record members byte for byte.
+static_assert(sizeof(int) == sizeof(std::int32_t));
+
+std::string type_name(const py::handle& object) {
+    return py::str(py::type::handle_of(object).attr("__name__"));
+}
+
+/// A zero-filled structured array of `count` elements, laid out as a C struct would be.
+py::array zeroed_array(const py::list& fields, std::size_t count) {
+    const py::module_ numpy = py::module_::import("numpy");
+    const py::object dtype = numpy.attr("dtype")(fields, py::arg("align") = true);
+    return numpy.attr("zeros")(count, dtype);
+}
+
+/// Writes one element after another into a structured array, field by byte offset.
+class ElementWriter {
+public:
+    explicit ElementWriter(py::array& array)
+        : fields_(array.dtype().attr("fields")),
+          item_(static_cast<char*>(array.mutable_data())),
+          itemsize_(static_cast<std::size_t>(array.itemsize())) {}
+
+    std::size_t offset(const char* field) const {
+        return fields_[field].cast<py::tuple>()[1].cast<std::size_t>();
+    }
+
+    template <typename T>
+    void put(std::size_t offset, const T& value) {
+        std::memcpy(item_ + offset, &value, sizeof value);
+    }
+
+    template <typename T>
+    void put_all(std::size_t offset, const std::vector<T>& values) {
+        if (!values.empty()) {
+            std::memcpy(item_ + offset, values.data(), values.size() * sizeof(T));
+        }
+    }
+
+    void next() { item_ += itemsize_; }
+
+private:
+    py::object fields_;  // name -> (dtype, byte offset)
+    char* item_;
+    std::size_t itemsize_;
+};
+
+std::size_t longest_window(const CameraRecords& records) {
+    std::size_t longest = 0;
+    for (const auto& record : records) {
+        longest = std::max(longest, record.waveform.size());
+    }
+    return longest;
+}
+
+/// Width of the waveform field: the caller's `waveform_samples`, or the longest window.
+std::size_t waveform_width(const CameraRecords& records,
+                           const std::optional<std::size_t>& requested) {
+    const std::size_t longest = longest_window(records);
+    if (requested && *requested < longest) {
+        throw py::value_error("waveform_samples is " + std::to_string(*requested) +
+                              " but a window holds " + std::to_string(longest) + " samples");
+    }
+    return requested.value_or(longest);
+}
+
+/// A scalar record member, copied into the array field of its name and native type.
+template <typename Record, typename T>
+struct Member {
+    const char* name;
+    T Record::*value;
+};
+
+/// One element per record: the members' fields in the order given, then, for camera
+/// records, the samples padded to `width` and their count.
+template <typename Record, typename... T>
+py::array records_array(const std::vector<Record>& records, std::size_t width,
+                        const Member<Record, T>&... members) {
+    constexpr bool has_waveform = std::is_same_v<Record, corvane::TarvexTrigger>;
+    py::list fields;
+    (fields.append(py::make_tuple(members.name, py::dtype::of<T>())), ...);
+    if constexpr (has_waveform) {
+        fields.append(
+            py::make_tuple("waveform", py::dtype::of<std::uint16_t>(), py::make_tuple(width)));
+        fields.append(py::make_tuple("waveform_length", py::dtype::of<std::uint32_t>()));
+    }
+    py::array array = zeroed_array(fields, records.size());
+
+    ElementWriter out(array);
+    const std::array offsets{out.offset(members.name)...};
+    const std::size_t waveform = has_waveform ? out.offset("waveform") : 0;
+    const std::size_t length = has_waveform ? out.offset("waveform_length") : 0;
+    for (const auto& record : records) {
+        std::size_t field = 0;
+        (out.put(offsets[field++], record.*(members.value)), ...);
+        if constexpr (has_waveform) {
+            out.put_all(waveform, record.waveform);
+            out.put(length, static_cast<std::uint32_t>(record.waveform.size()));
+        }
+        out.next();
+    }
+    return array;
+}
+
+py::array camera_array(const CameraRecords& records, const std::optional<std::size_t>& samples) {
+    using corvane::TarvexTrigger;
+    return records_array(records, waveform_width(records, samples),
+                         Member{"channel", &TarvexTrigger::channel},
+                         Member{"trigger_time_s", &TarvexTrigger::trigger_time_s},
+                         Member{"trigger_time_ticks", &TarvexTrigger::trigger_time_ticks},
+                         Member{"baseline", &TarvexTrigger::baseline},
+                         Member{"intsum", &TarvexTrigger::intsum});
+}
+
+py::array multipmt_array(const MultiPMTRecords& records) {
+    using corvane::MultiPMTTrigger;
+    return records_array(records, 0, Member{"time", &MultiPMTTrigger::time},
+                         Member{"channel", &MultiPMTTrigger::channel},
+                         Member{"time_over_threshold", &MultiPMTTrigger::time_over_threshold},
+                         Member{"adc_sample", &MultiPMTTrigger::adc_sample});
+}
+
+/// An int argument as a 64-bit value; nullopt if it does not fit. `requirement` opens
+/// the message of the TypeError for anything that is not an integer.
+std::optional<long long> to_long_long(const py::handle& value, const std::string& requirement) {
+    if (!PyIndex_Check(value.ptr())) {
+        throw py::type_error(requirement + ", not " + type_name(value));
+    }
+    const auto index = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
+    if (!index) {
+        throw py::error_already_set();
+    }
+    int overflow = 0;
+    const long long result = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
+    if (overflow != 0) {
+        return std::nullopt;
+    }
+    return result;
+}
+
+std::optional<std::size_t> to_window_width(const py::handle& waveform_samples) {
+    if (waveform_samples.is_none()) {
+        return std::nullopt;
+    }
+    const auto value = to_long_long(waveform_samples, "waveform_samples must be an int");
+    if (!value || *value < 0 || *value > std::numeric_limits<std::int32_t>::max()) {
+        throw py::value_error("waveform_samples must lie between 0 and 2**31 - 1");
+    }
+    return static_cast<std::size_t>(*value);
+}
+
+/// The records container, refused if made by __new__ alone (its vector was never built).
+template <typename Records>
+const Records& constructed(const py::object& records) {
+    auto* instance = reinterpret_cast<py::detail::instance*>(records.ptr());
+    if (!py::detail::values_and_holders(instance).begin()->holder_constructed()) {
+        throw py::type_error("records is an uninitialised " + type_name(records));
+    }
+    return records.cast<const Records&>();
+}
+
+py::array records_to_array(const py::object& records, const py::object& waveform_samples) {
+    if (py::isinstance<CameraRecords>(records)) {
+        return camera_array(constructed<CameraRecords>(records), to_window_width(waveform_samples));
+    }
+    if (py::isinstance<MultiPMTRecords>(records)) {
+        if (!waveform_samples.is_none()) {
+            throw py::value_error("waveform_samples applies to camera records only");
+        }
+        return multipmt_array(constructed<MultiPMTRecords>(records));
+    }
+    throw py::type_error("records must be a TarvexTriggerVector or a MultiPMTTriggerVector, not " +
+                         type_name(records));
+}
+
+// ---- PE lists from arrays ----
+
+/// `values` as a one-dimensional NumPy array of a dtype kind listed in `kinds`, which
+/// `kind_names` names for the error message.
+py::array numeric_vector(const py::handle& values, const std::string& what, const char* kinds,
+                         const char* kind_names) {
+    py::object converted;
+    try {
+        converted = py::module_::import("numpy").attr("asarray")(values);
+    } catch (py::error_already_set& error) {
+        if (!error.matches(PyExc_ValueError) && !error.matches(PyExc_TypeError)) {
+            throw;
+        }
+        py::raise_from(error, PyExc_ValueError, (what + " do not form an array").c_str());
+        throw py::error_already_set();
+    }
+    auto array = py::reinterpret_borrow<py::array>(converted);
+    // An empty array holds no value of the wrong kind, whatever its dtype ([] gives float64).
+    if (array.size() > 0 && std::strchr(kinds, array.dtype().kind()) == nullptr) {
+        throw py::type_error(what + " must be " + kind_names + ", not dtype " +
+                             py::str(array.dtype().attr("name")).cast<std::string>());
+    }
+    if (array.ndim() != 1) {
+        throw py::value_error(what + " must be one-dimensional, not " +
+                              std::to_string(array.ndim()) + "-dimensional");
+    }
+    return array;
+}
+
+template <typename T>
+using Contiguous = py::array_t<T, py::array::c_style | py::array::forcecast>;
+
+/// A numeric vector converted to T, contiguous.
+template <typename T>
+Contiguous<T> contiguous(const py::array& values, const std::string& what) {
+    auto converted = Contiguous<T>::ensure(values);
+    if (!converted) {
+        throw py::value_error(what + " cannot be converted to " +
+                              py::str(py::dtype::of<T>()).cast<std::string>());
+    }
+    return converted;
+}
+
+using TimeArray = Contiguous<double>;
+
+/// PE times as contiguous float64, every one finite.
+TimeArray finite_times(const py::handle& values, const std::string& what) {
+    const auto times =
+        contiguous<double>(numeric_vector(values, what, "iuf", "real numbers"), what);
+    const double* data = times.data();
+    for (py::ssize_t i = 0; i < times.size(); ++i) {
+        if (!std::isfinite(data[i])) {
+            throw py::value_error(what + " hold a non-finite value at index " + std::to_string(i));
+        }
+    }
+    return times;
+}
+
+std::string out_of_range(const std::string& what, const std::string& value) {
+    return what + " " + value + " lies outside the signed 32-bit range";
+}
+
+/// Channel numbers of any integer dtype; widening to the 64-bit type of the same
+/// signedness keeps every value, so the range check sees the caller's numbers.
+template <typename Wide>
+std::vector<int> checked_channels(const py::array& values) {
+    const auto wide = contiguous<Wide>(values, "channels");
+    const Wide* data = wide.data();
+    std::vector<int> channels(static_cast<std::size_t>(wide.size()));
+    for (std::size_t i = 0; i < channels.size(); ++i) {
+        if (!std::in_range<int>(data[i])) {
+            throw py::value_error(out_of_range("channel", std::to_string(data[i])) + " (index " +
+                                  std::to_string(i) + ")");
+        }
+        channels[i] = static_cast<int>(data[i]);
+    }
+    return channels;
+}
+
+PEList pe_list_from_pairs(const py::handle& channel_values, const py::handle& time_values) {
+    const py::array channel_array = numeric_vector(channel_values, "channels", "iu", "integers");
+    const TimeArray times = finite_times(time_values, "times");
+    if (channel_array.size() != times.size()) {
+        throw py::value_error("channels and times differ in length (" +
+                              std::to_string(channel_array.size()) + " and " +
+                              std::to_string(times.size()) + ")");
+    }
+    const std::vector<int> channels = channel_array.dtype().kind() == 'u'
+                                          ? checked_channels<std::uint64_t>(channel_array)
+                                          : checked_channels<std::int64_t>(channel_array);
+    PEList pe_list;
+    std::unordered_map<int, std::size_t> entry_of_channel;
+    std::size_t entry = 0;
+    for (std::size_t i = 0; i < channels.size(); ++i) {
+        // PEs of one channel usually come in runs; look up only where the channel changes.
+        if (i == 0 || channels[i] != channels[i - 1]) {
+            const auto [found, added] = entry_of_channel.try_emplace(channels[i], pe_list.size());
+            if (added) {
+                pe_list.emplace_back(channels[i], std::vector<double>{});
+            }
+            entry = found->second;
+        }
+        pe_list[entry].second.push_back(times.data()[i]);
+    }
+    return pe_list;
+}
+
+int mapping_channel(const py::handle& key) {
+    const auto value = to_long_long(key, "channel keys must be integers");
+    if (!value) {
+        throw py::value_error("a channel key lies outside the signed 32-bit range");
+    }
+    if (!std::in_range<int>(*value)) {
+        throw py::value_error(out_of_range("channel key", std::to_string(*value)));
+    }
+    return static_cast<int>(*value);
+}
+
+PEList pe_list_from_mapping(const py::handle& mapping) {
+    PEList pe_list;
+    for (const py::handle key : mapping) {
+        const int channel = mapping_channel(key);
+        const TimeArray times =
+            finite_times(mapping[key], "times of channel " + std::to_string(channel));
+        pe_list.emplace_back(channel,
+                             std::vector<double>(times.data(), times.data() + times.size()));
+    }
+    return pe_list;
+}
+
+PEList pe_list_from_arrays(const py::object& channels, const py::object& times) {
+    const bool is_mapping =
+        py::isinstance(channels, py::module_::import("collections.abc").attr("Mapping"));
+    if (times.is_none()) {
+        if (!is_mapping) {
+            throw py::type_error("give a mapping {channel: times}, or the channel and the time "
+                                 "of every PE as two arrays; got one " + type_name(channels));
+        }
+        return pe_list_from_mapping(channels);
+    }
+    if (is_mapping) {
+        throw py::type_error(
+            "with times given, channels must be the channel of every PE, not a mapping");
+    }
+    return pe_list_from_pairs(channels, times);
+}
+
+constexpr const char* records_to_array_doc = R"(Converts records into a NumPy structured array, one element per record.
+
+Camera records give the fields channel (int32), trigger_time_s and trigger_time_ticks
+(uint32), baseline and intsum (float32), waveform (uint16, one row of samples per record)
+and waveform_length (uint32, the number of samples in the window); a window shorter than
+the waveform field (external-trigger windows may differ by one sample) is padded with 0
+after its last sample. MultiPMT records give time (float64), channel (int32),
+time_over_threshold (float64) and adc_sample (uint16).
+
+Parameters
+----------
+records : TarvexTriggerVector or MultiPMTTriggerVector
+    Records as returned by a model
+waveform_samples : int, optional
+    Camera records only: width of the waveform field (default is the longest window)
+
+Returns
+-------
+numpy.ndarray
+    A structured array with one field per record property, in record order
+
+Raises
+------
+TypeError
+    If records is not one of the two record containers
+ValueError
+    If waveform_samples is negative, shorter than a window or given with MultiPMT records
+
+Notes
+-----
+baseline is the configured ADC offset and intsum the sum of (sample - baseline) over the
+whole window. In triggered readout the ADC runs only where the analog signal has content:
+samples outside it read 0 and add -baseline each to intsum, and trailing ones are filled
+with the offset. Summing (sample - baseline) over the non-zero samples gives the
+pedestal-subtracted charge. External-trigger readout simulates every sample of its windows.)";
+
+constexpr const char* pe_list_from_arrays_doc = R"(Builds a PE list from NumPy arrays in one conversion per channel.
+
+Give either a mapping {channel: PE times}, which yields one entry per key in the mapping's
+order, or the channel and the time of every PE as two arrays of equal length, which yields
+one entry per channel in order of first appearance, each holding its PEs in array order.
+
+Parameters
+----------
+channels : Mapping[int, numpy.ndarray] or numpy.ndarray
+    A mapping from channel number to PE times in seconds, or the channel number of every PE
+times : numpy.ndarray, optional
+    The time of every PE in seconds, given with an array of channels
+
+Returns
+-------
+PEListVector
+    The PE list, ready for simulate_pe_list
+
+Raises
+------
+TypeError
+    If channels are not integers, times not real numbers, or the arguments fit neither form
+ValueError
+    If an array is not one-dimensional, the lengths differ, a time is not finite or a channel lies outside the signed 32-bit range)";
+
+}  // namespace
+
+void register_arrays(py::module_& m) {
+    m.def("records_to_array", &records_to_array, py::arg("records"),
+          py::arg("waveform_samples") = py::none(), records_to_array_doc);
+    m.def("pe_list_from_arrays", &pe_list_from_arrays, py::arg("channels"),
+          py::arg("times") = py::none(), pe_list_from_arrays_doc);
+}
+
+}  // namespace pelorin::bindings

@@ -1,0 +1,144 @@
+import math
+
+import numpy as np
+import pytest
+from conftest import rows
+
+import pelorin
+from pelorin import PEListVector, pe_list_from_arrays, records_to_array
+
+
+def camera_dtype(width):
+    return np.dtype([("channel", np.int32), ("trigger_time_s", np.uint32), ("trigger_time_ticks", np.uint32),
+                     ("baseline", np.float32), ("intsum", np.float32), ("waveform", np.uint16, (width,)),
+                     ("waveform_length", np.uint32)], align=True)
+
+
+MULTIPMT_DTYPE = np.dtype([("time", np.float64), ("channel", np.int32), ("time_over_threshold", np.float64),
+                           ("adc_sample", np.uint16)], align=True)
+
+
+def array_rows(array):
+    """Rows in the layout of conftest.rows, the padding cut off the waveforms."""
+    if "waveform" in array.dtype.names:
+        return [(int(a["channel"]), int(a["trigger_time_s"]), int(a["trigger_time_ticks"]), float(a["baseline"]),
+                 float(a["intsum"]), a["waveform"][:a["waveform_length"]].tolist()) for a in array]
+    return [(int(a["channel"]), float(a["time"]), float(a["time_over_threshold"]), int(a["adc_sample"])) for a in array]
+
+
+PES = [1e-7, 1.1e-7, 4e-7, 9e-7, 2e-6]
+READOUTS = {  # model -> (records, waveform field width)
+    "triggered": ("tarvex", lambda m: m.simulate(PES, 5), 16),
+    "external, windows of 2 and 3 samples": (
+        "tarvex", lambda m: m.simulate_external_trigger(PES, [1e-6, 0.0, 2e-9, 3e-7], 1e-8, -2**31), 3),
+    "triggered, none": ("tarvex", lambda m: m.simulate([]), 0),
+    "external, none": ("tarvex", lambda m: m.simulate_external_trigger(PES, [], 1e-8), 0),
+    "multipmt": ("multipmt", lambda m: m.simulate(PES, 2**31 - 1), None),
+    "multipmt, none": ("multipmt", lambda m: m.simulate([]), None),
+}
+
+
+@pytest.mark.parametrize("name", READOUTS)
+def test_arrays_equal_the_record_objects(request, name):
+    kind, readout, width = READOUTS[name]
+    records = readout(request.getfixturevalue(f"make_{kind}")())
+    expected = rows(records)
+    array = records_to_array(records)
+    assert array.dtype == (MULTIPMT_DTYPE if width is None else camera_dtype(width))
+    assert array.shape == (len(records),) and array_rows(array) == expected and rows(records) == expected
+    if width is not None:  # samples past a window's length are padding
+        assert array["waveform"].shape == (len(records), width)
+        assert not (array["waveform"] * (np.arange(width) >= array["waveform_length"][:, None])).any()
+
+
+def test_waveform_field_width(make_tarvex, make_multipmt):
+    records = make_tarvex().simulate_external_trigger([], [0.0, 2e-9], 1e-8)
+    assert [len(r.waveform) for r in records] == [2, 3]
+    for width in (3, 5):
+        array = records_to_array(records, waveform_samples=width)
+        assert array.dtype == camera_dtype(width) and array_rows(array) == rows(records)
+    empty = records_to_array(pelorin.TarvexTriggerVector(), 32)
+    assert empty.dtype == camera_dtype(32) and np.concatenate([empty, records_to_array(records, 32)]).size == 2
+    with pytest.raises(ValueError, match="waveform_samples is 2 but a window holds 3 samples"):
+        records_to_array(records, 2)
+    with pytest.raises(ValueError, match="camera records only"):
+        records_to_array(make_multipmt().simulate(PES), waveform_samples=3)
+
+
+@pytest.mark.parametrize("records, waveform_samples, error, message", [
+    ([], None, TypeError, "not list"), (PEListVector(), None, TypeError, "not PEListVector"),
+    (pelorin.TarvexTriggerVector(), -1, ValueError, "between 0 and"), (pelorin.TarvexTriggerVector(), 2**70, ValueError,
+                                                                         "between 0 and"),
+    (pelorin.TarvexTriggerVector(), 3.0, TypeError, "must be an int, not float"),
+    (pelorin.MultiPMTTriggerVector, None, TypeError, "uninitialised MultiPMTTriggerVector"),  # made by __new__
+])
+def test_records_to_array_refuses(records, waveform_samples, error, message):
+    if isinstance(records, type):
+        records = records.__new__(records)
+    with pytest.raises(error, match=message):
+        records_to_array(records, waveform_samples)
+
+
+HAND_BUILT = PEListVector([(3, [1e-7, 3e-7]), (-2**31, [2e-7]), (2**31 - 1, [5e-7, 4e-7])])
+TIMES = np.array([1e-7, 2e-7, 3e-7, 5e-7, 4e-7])
+FROM_ARRAYS = {  # arguments -> entries
+    "pairs": ((np.array([3, -2**31, 3, 2**31 - 1, 2**31 - 1]), TIMES), HAND_BUILT),
+    "pairs as lists": (([3, -2**31, 3, 2**31 - 1, 2**31 - 1], TIMES.tolist()), HAND_BUILT),
+    "strided, small dtypes": ((np.array([9, 1, 9, 1, 7, 1], np.uint8)[::2], np.arange(6, dtype=np.float32)[::2]),
+                              PEListVector([(9, [0.0, 2.0]), (7, [4.0])])),
+    "reversed, integer times": ((np.array([2, 1, 2], np.int16)[::-1], np.array([7, 8, 9])[::-1]),
+                                PEListVector([(2, [9.0, 7.0]), (1, [8.0])])),
+    "mapping": (({3: TIMES[[0, 2]], np.int64(-2**31): [2e-7], 2**31 - 1: TIMES[3:]},), HAND_BUILT),
+    "mapping with an empty entry": (({5: np.array([]), 0: np.array([[1.0]]).ravel()},),
+                                    PEListVector([(5, []), (0, [1.0])])),
+    "empty pairs": (([], np.array([])), PEListVector()), "empty mapping": (({},), PEListVector()),
+}
+
+
+@pytest.mark.parametrize("name", FROM_ARRAYS)
+def test_pe_lists_from_arrays_equal_hand_built_ones(name):
+    arguments, expected = FROM_ARRAYS[name]
+    pe_list = pe_list_from_arrays(*arguments)
+    assert isinstance(pe_list, PEListVector) and pe_list == expected
+
+
+def test_pe_list_from_arrays_gives_identical_records(make_model, twin):
+    got, expected = twin(make_model, lambda m: m.simulate_pe_list(pe_list_from_arrays(*FROM_ARRAYS["pairs"][0])),
+                         lambda m: m.simulate_pe_list(HAND_BUILT))
+    assert got == expected != []
+
+
+REFUSED = {  # arguments -> (host exception, message pattern)
+    "one array": ((np.arange(3),), TypeError, "give a mapping"),
+    "a mapping with times": (({1: [1.0]}, [1.0]), TypeError, "not a mapping"),
+    "lengths differ": (([1, 2], [1.0]), ValueError, r"differ in length \(2 and 1\)"),
+    "nan time": (([1, 2], [1.0, math.nan]), ValueError, "times hold a non-finite value at index 1"),
+    "infinite mapped time": (({4: [0.0, -math.inf]},), ValueError, "times of channel 4 hold a non-finite value"),
+    "channel beyond int32": (([1, 2**31], [1.0, 2.0]), ValueError, "channel 2147483648 lies outside"),
+    "uint64 channel": ((np.array([2**64 - 1], np.uint64), [1.0]), ValueError, "18446744073709551615 lies outside"),
+    "key beyond int32": (({-2**31 - 1: [1.0]},), ValueError, "channel key -2147483649 lies outside"),
+    "key beyond int64": (({2**70: [1.0]},), ValueError, "a channel key lies outside"),
+    "float channels": ((np.array([1.0]), [1.0]), TypeError, "channels must be integers, not dtype float64"),
+    "float key": (({1.5: [1.0]},), TypeError, "channel keys must be integers, not float"),
+    "string times": (([1], ["a"]), TypeError, "times must be real numbers, not dtype str"),
+    "complex times": (({1: [1j]},), TypeError, "real numbers, not dtype complex128"),
+    "two-dimensional channels": ((np.ones((1, 1), int), [1.0]), ValueError, "channels must be one-dimensional"),
+    "scalar times": (([1], 1.0), ValueError, "times must be one-dimensional, not 0-dimensional"),
+    "ragged times": (({1: [1.0, [2.0, 3.0]]},), ValueError, "times of channel 1 do not form an array"),
+}
+
+
+@pytest.mark.parametrize("name", REFUSED)
+def test_pe_list_from_arrays_refuses(name):
+    arguments, error, message = REFUSED[name]
+    with pytest.raises(error, match=message):
+        pe_list_from_arrays(*arguments)
+
+
+def test_errors_do_not_echo_large_arguments():
+    times = np.full(10**6, math.nan)
+    for call in (lambda: pe_list_from_arrays(times.tolist()), lambda: pe_list_from_arrays([1] * 10**6, times),
+                 lambda: records_to_array(times.tolist())):
+        with pytest.raises((TypeError, ValueError)) as error:
+            call()
+        assert len(str(error.value)) < 120
