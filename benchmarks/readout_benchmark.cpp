@@ -145,7 +145,8 @@ CallPlan plan_call(Stages& stages, const std::vector<double>& pe_times, const st
     const auto [period, phase] = stream::draw_sampling(stages.adc, analog_step, rng);
     plan.period = static_cast<int>(period);
     const auto span = static_cast<std::int64_t>(stages.adc.pulse_shape.kernel.size()) - 1;
-    for (const stream::Run& run : stream::coverage(impulses, span)) {
+    stream::Coverage coverage(impulses, span);
+    for (stream::Run run{}; coverage.next(run);) {
         const std::int64_t first = stream::ceil_div(run.first - phase, period);
         const std::int64_t last = stream::floor_div(run.last - phase, period);
         plan.adc_samples += static_cast<std::size_t>(std::max<std::int64_t>(0, last - first + 1));
@@ -213,7 +214,11 @@ auto read_out(Model& model, const PEList& pe_list, std::vector<double>* triggers
             }
             return model.simulate(times, channel);
         }();
-        records.insert(records.end(), std::make_move_iterator(entry.begin()), std::make_move_iterator(entry.end()));
+        if (records.empty()) {
+            records = std::move(entry);
+        } else {
+            records.insert(records.end(), std::make_move_iterator(entry.begin()), std::make_move_iterator(entry.end()));
+        }
     }
     return records;
 }

@@ -60,10 +60,8 @@ struct ADCSim {
         }
         const auto whole = static_cast<double>(static_cast<std::int64_t>(x));
         const double fraction = x - whole;  // exact
-        if (fraction >= 0.5) {
-            return whole + 1.0;
-        }
-        return fraction <= -0.5 ? whole - 1.0 : whole;
+        // Without branches: the fraction of a noisy sample is as likely above a half as below.
+        return whole + static_cast<double>(fraction >= 0.5) - static_cast<double>(fraction <= -0.5);
     }
 };
 

@@ -36,6 +36,7 @@ struct Tarvex::Impl {
     EarlyHandling early_handling;
     double max_delay;  ///< largest |delay| of the time spectrum, bounds PE times on the grid
     std::int64_t adc_tap_bound;  ///< analog indices up to which the pulse taps land at i + k
+    stream::PMTDraws pmt_draws;  ///< the PMT stage's draws for the streaming readout
 };
 
 namespace {
@@ -177,10 +178,12 @@ Tarvex::Tarvex(const std::filesystem::path& time_spectrum,
     std::mt19937 rng(static_cast<std::mt19937::result_type>(seed));
     const double pulse_duration = shape.first.back() - shape.first.front();
 
+    stream::PMTDraws pmt_draws(pmt_sim);
     impl = std::make_unique<Impl>(Impl{std::move(pmt_sim), std::move(adc_sim), std::move(trigger_sim),
                                        rng, waveform_samples, trigger_offset, offset, pulse_duration,
                                        early_handling, largest_delay(times),
-                                       stream::consecutive_tap_bound(pmt_time_step, shape.second.size())});
+                                       stream::consecutive_tap_bound(pmt_time_step, shape.second.size()),
+                                       std::move(pmt_draws)});
 }
 
 Tarvex::Tarvex(const Tarvex& other)
@@ -221,11 +224,13 @@ std::vector<corvane::TarvexTrigger> Tarvex::simulate(const std::vector<double>& 
         return triggered_readout_of_stages(s, s.pmt_sim.simulate(pe_times, s.rng), channel);
     }
     stream::BlockEngine rng(s.rng);
-    const std::vector<Impulse> impulses = stream::draw_impulses(s.pmt_sim, pe_times, rng);
-    camera::TriggeredReadout readout(s.trigger_sim, {s.trigger_offset, s.offset, s.early_handling, channel});
+    const std::vector<Impulse> impulses = stream::draw_impulses(s.pmt_draws, pe_times, rng);
+    // Pulses of single PEs make at most about one window each; untouched room costs nothing.
+    camera::TriggeredReadout readout(s.trigger_sim, {s.trigger_offset, s.offset, s.early_handling, channel},
+                                     impulses.size() / 2 + 16);
     const auto span = static_cast<std::int64_t>(s.adc_sim.pulse_shape.kernel.size()) - 1;
     const auto sampling = stream::draw_sampling(s.adc_sim, pmt_step, rng);
-    stream::stream_adc_runs(s.adc_sim, stream::coverage(impulses, span), impulses, sampling, rng, readout);
+    stream::stream_adc_runs(s.adc_sim, stream::Coverage(impulses, span), impulses, sampling, rng, readout);
     return readout.finish();
 }
 
@@ -262,7 +267,7 @@ std::vector<corvane::TarvexTrigger> Tarvex::simulate_external_trigger(
         return external_readout_of_stages(s, pe_times, trigger_times, readout_window, channel);
     }
     stream::BlockEngine rng(s.rng);
-    const std::vector<Impulse> impulses = stream::draw_impulses(s.pmt_sim, pe_times, rng);
+    const std::vector<Impulse> impulses = stream::draw_impulses(s.pmt_draws, pe_times, rng);
     // Each forced sample stores the pulse span after it once shaped; the forced samples of
     // one window come in ascending order, so its runs form as they come.
     const auto span = static_cast<std::int64_t>(s.adc_sim.pulse_shape.kernel.size()) - 1;
@@ -283,8 +288,9 @@ std::vector<corvane::TarvexTrigger> Tarvex::simulate_external_trigger(
     }
     camera::WindowUnion union_of_windows(windows);
     const auto sampling = stream::draw_sampling(s.adc_sim, pmt_step, rng);
-    stream::stream_adc(s.adc_sim, stream::merge_runs(stream::coverage(impulses, span), std::move(forced)), impulses,
-                       sampling, rng, union_of_windows);
+    const std::vector<stream::Run> windows_covered = stream::merge_runs(std::move(forced));
+    stream::stream_adc(s.adc_sim, stream::Coverage(impulses, span, &windows_covered), impulses, sampling, rng,
+                       union_of_windows);
 
     std::vector<corvane::TarvexTrigger> records;
     records.reserve(trigger_times.size());

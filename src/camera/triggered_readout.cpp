@@ -77,7 +77,8 @@ std::int64_t passing_bound(int divisor, int threshold) {
 
 }  // namespace
 
-TriggeredReadout::TriggeredReadout(const TriggerSim& trigger, const WindowSettings& settings)
+TriggeredReadout::TriggeredReadout(const TriggerSim& trigger, const WindowSettings& settings,
+                                   std::size_t expected_records)
     : trigger_(trigger),
       settings_(settings),
       taps_(static_cast<std::int64_t>(trigger.trigger_kernel.kernel.size())),
@@ -86,7 +87,9 @@ TriggeredReadout::TriggeredReadout(const TriggerSim& trigger, const WindowSettin
       look_back_(std::max<std::int64_t>(taps_ - 1, -static_cast<std::int64_t>(settings.trigger_offset))),
       divisor_positive_(trigger.trigger_norm > 0),
       passing_(passing_bound(trigger.trigger_norm, trigger.adc_threshold)),
-      fill_(trailing_fill(settings.offset)) {}
+      fill_(trailing_fill(settings.offset)) {
+    records_.reserve(expected_records);
+}
 
 void TriggeredReadout::take_run(std::int64_t first, const std::uint16_t* counts, std::size_t size) {
     if (error_ || taps_ == 0) {

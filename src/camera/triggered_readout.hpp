@@ -44,7 +44,8 @@ struct WindowSettings {
 /// before the filter sample that opens them.
 class TriggeredReadout {
 public:
-    TriggeredReadout(const TriggerSim& trigger, const WindowSettings& settings);
+    /// `expected_records` reserves room for the records up front (more may come).
+    TriggeredReadout(const TriggerSim& trigger, const WindowSettings& settings, std::size_t expected_records);
 
     void take_run(std::int64_t first, const std::uint16_t* counts, std::size_t size);
 

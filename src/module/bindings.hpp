@@ -70,8 +70,12 @@ auto simulate_each_entry(Model& model, const PEList& pe_list) {
     decltype(model.simulate(std::vector<double>{}, 0)) records;
     for (const auto& [channel, times] : pe_list) {
         auto entry = model.simulate(times, channel);
-        records.insert(records.end(), std::make_move_iterator(entry.begin()),
-                       std::make_move_iterator(entry.end()));
+        if (records.empty()) {
+            records = std::move(entry);  // a single channel's records need no copy
+        } else {
+            records.insert(records.end(), std::make_move_iterator(entry.begin()),
+                           std::make_move_iterator(entry.end()));
+        }
     }
     return records;
 }

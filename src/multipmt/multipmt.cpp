@@ -29,6 +29,7 @@ struct MultiPMT::Impl {
     double sample_delay;
     double max_delay;  ///< largest |delay| of the time spectrum, bounds PE times on the grid
     std::int64_t adc_tap_bound;      ///< analog indices up to which the ADC pulse taps land at i + k
+    stream::PMTDraws pmt_draws;  ///< the PMT stage's draws for the streaming readout
     stream::TapOffsets tot_offsets;  ///< ToT pulse taps on the analog grid, up to adc_tap_bound
 };
 
@@ -140,8 +141,9 @@ MultiPMT::MultiPMT(const std::filesystem::path& time_spectrum,
 
     const std::int64_t adc_tap_bound = stream::consecutive_tap_bound(pmt_time_step, adc_sim.pulse_shape.kernel.size());
     stream::TapOffsets tot_offsets(tot_step, tot_sim.pulse_shape.kernel.size(), pmt_time_step, adc_tap_bound);
+    stream::PMTDraws pmt_draws(pmt_sim);
     impl = std::make_unique<Impl>(Impl{std::move(pmt_sim), std::move(adc_sim), std::move(tot_sim), rng, sample_delay,
-                                       largest_delay(times), adc_tap_bound, std::move(tot_offsets)});
+                                       largest_delay(times), adc_tap_bound, std::move(pmt_draws), std::move(tot_offsets)});
 }
 
 MultiPMT::MultiPMT(const MultiPMT& other)
@@ -180,12 +182,12 @@ std::vector<corvane::MultiPMTTrigger> MultiPMT::simulate(const std::vector<doubl
         return readout_of_stages(s, s.pmt_sim.simulate(pe_times, s.rng), channel);
     }
     stream::BlockEngine rng(s.rng);
-    const std::vector<Impulse> impulses = stream::draw_impulses(s.pmt_sim, pe_times, rng);
+    const std::vector<Impulse> impulses = stream::draw_impulses(s.pmt_draws, pe_times, rng);
     const std::vector<ToTHit> hits = stream::stream_tot(s.tot_sim, impulses, s.tot_offsets, s.pmt_sim.step, rng);
     HitSamples samples(hits, s.sample_delay, s.adc_sim.adc_step);
     const auto sampling = stream::draw_sampling(s.adc_sim, s.pmt_sim.step, rng);
     const auto span = static_cast<std::int64_t>(s.adc_sim.pulse_shape.kernel.size()) - 1;
-    stream::stream_adc(s.adc_sim, stream::coverage(impulses, span), impulses, sampling, rng, samples);
+    stream::stream_adc(s.adc_sim, stream::Coverage(impulses, span), impulses, sampling, rng, samples);
 
     std::vector<corvane::MultiPMTTrigger> records;
     records.reserve(hits.size());

@@ -78,22 +78,22 @@ private:
 };
 
 /// Streams the ADC samples of an impulse train shaped by the stage's (equal-step) pulse
-/// shape. `covered` are the runs of stored shaped points (every impulse, zero-valued ones
-/// included, stores its K taps); `values` the impulses whose amplitudes sum there.
+/// shape. `covered` yields the runs of stored shaped points (every impulse, zero-valued
+/// ones included, stores its K taps); `values` are the impulses whose amplitudes sum there.
 ///
 /// For each ADC sample q, in ascending order, one normal draw is made; then, if
 /// `sink.wants(q)`, the shaped value at analog index q * period + phase is digitised into
 /// `sink.take(q, count)`.
 template <typename Engine, typename Sink>
-void stream_adc(const ADCSim& adc, const std::vector<Run>& covered, const std::vector<Impulse>& values,
-                Sampling sampling, Engine& rng, Sink& sink) {
+void stream_adc(const ADCSim& adc, Coverage covered, const std::vector<Impulse>& values, Sampling sampling,
+                Engine& rng, Sink& sink) {
     std::normal_distribution<double> gaussian(0.0, adc.noise);
     const auto [period, phase] = sampling;
     if (phase >= period) {
         return;  // no analog index has this remainder
     }
     ShapedValues shaped(adc, values);
-    for (const Run& run : covered) {
+    for (Run run{}; covered.next(run);) {
         std::int64_t q = ceil_div(run.first - phase, period);
         for (std::int64_t j = q * period + phase; j <= run.last; ++q, j += period) {
             const double noise = gaussian(rng);
@@ -107,8 +107,8 @@ void stream_adc(const ADCSim& adc, const std::vector<Run>& covered, const std::v
 /// As stream_adc for a sink that takes every sample: hands over the counts of consecutive
 /// ADC indices in chunks, `sink.take_run(first_index, counts, size)`.
 template <typename Engine, typename Sink>
-void stream_adc_runs(const ADCSim& adc, const std::vector<Run>& covered, const std::vector<Impulse>& values,
-                     Sampling sampling, Engine& rng, Sink& sink) {
+void stream_adc_runs(const ADCSim& adc, Coverage covered, const std::vector<Impulse>& values, Sampling sampling,
+                     Engine& rng, Sink& sink) {
     std::normal_distribution<double> gaussian(0.0, adc.noise);
     const auto [period, phase] = sampling;
     if (phase >= period) {
@@ -118,7 +118,7 @@ void stream_adc_runs(const ADCSim& adc, const std::vector<Run>& covered, const s
     constexpr std::size_t chunk = 1024;
     double noise[chunk];
     std::uint16_t counts[chunk];
-    for (const Run& run : covered) {
+    for (Run run{}; covered.next(run);) {
         std::int64_t q = ceil_div(run.first - phase, period);
         std::int64_t j = q * period + phase;
         while (j <= run.last) {

@@ -2,29 +2,24 @@
 
 #include <emmintrin.h>
 
+#include "stages/library_access.hpp"
+
 namespace pelorin::stream {
-namespace {
 
 // The block generator reads and writes the state words and the position of the very
-// std::mt19937 it draws for. They are private members of libstdc++'s engine (whose
-// algorithms the models' reproducibility rests on anyway); explicit instantiation is
-// the one place where C++ does not check access, which lets the pointers to them be
-// named here without touching the header. A change of their names or types fails to
-// compile rather than draw differently.
-template <typename Tag, typename Tag::type Member>
-struct Grant {
-    friend typename Tag::type member(Tag) { return Member; }
-};
-struct StateWords {
+// std::mt19937 it draws for.
+struct EngineStateWords {
     using type = std::mt19937::result_type (std::mt19937::*)[BlockEngine::state_size];
-    friend type member(StateWords);
+    friend type member(EngineStateWords);
 };
-struct Position {
+struct EnginePosition {
     using type = std::size_t std::mt19937::*;
-    friend type member(Position);
+    friend type member(EnginePosition);
 };
-template struct Grant<StateWords, &std::mt19937::_M_x>;
-template struct Grant<Position, &std::mt19937::_M_p>;
+template struct Grant<EngineStateWords, &std::mt19937::_M_x>;
+template struct Grant<EnginePosition, &std::mt19937::_M_p>;
+
+namespace {
 
 constexpr std::size_t shift = 397;  // the recurrence's middle word offset
 
@@ -50,22 +45,22 @@ inline void twist_one(std::uint32_t* x, std::size_t i) {
 }  // namespace
 
 BlockEngine::BlockEngine(std::mt19937& engine) : engine_(engine) {
-    const auto& words = engine.*member(StateWords{});
+    const auto& words = engine.*member(EngineStateWords{});
     for (std::size_t i = 0; i < state_size; ++i) {
         state_[i] = static_cast<std::uint32_t>(words[i]);
     }
-    position_ = engine.*member(Position{});
+    position_ = engine.*member(EnginePosition{});
     if (position_ < state_size) {
         temper_from(position_);
     }
 }
 
 BlockEngine::~BlockEngine() {
-    auto& words = engine_.*member(StateWords{});
+    auto& words = engine_.*member(EngineStateWords{});
     for (std::size_t i = 0; i < state_size; ++i) {
         words[i] = state_[i];
     }
-    engine_.*member(Position{}) = position_;
+    engine_.*member(EnginePosition{}) = position_;
 }
 
 void BlockEngine::next_block() {

@@ -46,14 +46,34 @@ void radix_sort_by_index(std::vector<Impulse>& impulses, std::int64_t lowest, st
     }
 }
 
+/// Insertion sort that gives up once it has moved `budget` elements; what it leaves is
+/// still a permutation that keeps the order of equal indices.
+bool insertion_sort_within(std::vector<Impulse>& impulses, std::size_t budget) {
+    for (std::size_t i = 1; i < impulses.size(); ++i) {
+        if (impulses[i - 1].index <= impulses[i].index) {
+            continue;
+        }
+        const Impulse moving = impulses[i];
+        std::size_t j = i;
+        for (; j > 0 && impulses[j - 1].index > moving.index; --j) {
+            impulses[j] = impulses[j - 1];
+            if (--budget == 0) {
+                impulses[j - 1] = moving;
+                return false;
+            }
+        }
+        impulses[j] = moving;
+    }
+    return true;
+}
+
 }  // namespace
 
-std::vector<Impulse> draw_impulses(PiecewiseLinearPMTSim& pmt, const std::vector<double>& pe_times,
-                                   BlockEngine& rng) {
+std::vector<Impulse> draw_impulses(const PMTDraws& pmt, const std::vector<double>& pe_times, BlockEngine& rng) {
     std::vector<Impulse> impulses(pe_times.size());
     for (std::size_t n = 0; n < pe_times.size(); ++n) {
-        const double delay = pmt.time_distribution(rng);
-        const double amplitude = pmt.amplitude_distribution(rng);
+        const double delay = pmt.delay(rng);
+        const double amplitude = pmt.amplitude(rng);
         impulses[n] = {time_to_index(delay + pe_times[n], pmt.step), amplitude};
     }
     stable_sort_by_index(impulses);
@@ -62,14 +82,14 @@ std::vector<Impulse> draw_impulses(PiecewiseLinearPMTSim& pmt, const std::vector
 }
 
 void stable_sort_by_index(std::vector<Impulse>& impulses) {
+    // Sorted PE times leave only local disorder, from the spread of the delays: an
+    // insertion sort puts that right in a few moves per impulse. Beyond that budget the
+    // train is shuffled, and a radix sort takes over from where insertion stopped.
+    const std::size_t budget = 4 * impulses.size() + 64;
+    if (insertion_sort_within(impulses, budget)) {
+        return;
+    }
     auto by_index = [](const Impulse& a, const Impulse& b) { return a.index < b.index; };
-    if (std::is_sorted(impulses.begin(), impulses.end(), by_index)) {
-        return;
-    }
-    if (impulses.size() < 32) {
-        std::stable_sort(impulses.begin(), impulses.end(), by_index);
-        return;
-    }
     const auto [lowest, highest] = std::minmax_element(impulses.begin(), impulses.end(), by_index);
     radix_sort_by_index(impulses, lowest->index,
                         static_cast<std::uint64_t>(highest->index) - static_cast<std::uint64_t>(lowest->index));
@@ -97,24 +117,10 @@ std::int64_t index_bound(const std::vector<double>& times, double reach, double 
     return bound < 9.2e18 ? static_cast<std::int64_t>(bound) : std::numeric_limits<std::int64_t>::max();
 }
 
-std::vector<Run> coverage(const std::vector<Impulse>& impulses, std::int64_t span) {
-    std::vector<Run> runs;
-    for (const Impulse& impulse : impulses) {
-        const std::int64_t last = impulse.index + span;
-        if (!runs.empty() && impulse.index <= runs.back().last + 1) {
-            runs.back().last = std::max(runs.back().last, last);
-        } else {
-            runs.push_back({impulse.index, last});
-        }
-    }
-    return runs;
-}
-
-std::vector<Run> merge_runs(std::vector<Run> a, std::vector<Run> b) {
-    a.insert(a.end(), b.begin(), b.end());
-    std::sort(a.begin(), a.end(), [](const Run& x, const Run& y) { return x.first < y.first; });
+std::vector<Run> merge_runs(std::vector<Run> runs) {
+    std::sort(runs.begin(), runs.end(), [](const Run& x, const Run& y) { return x.first < y.first; });
     std::vector<Run> merged;
-    for (const Run& run : a) {
+    for (const Run& run : runs) {
         if (!merged.empty() && run.first <= merged.back().last + 1) {
             merged.back().last = std::max(merged.back().last, run.last);
         } else {

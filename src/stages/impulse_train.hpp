@@ -3,12 +3,15 @@
 // The PMT impulse train of one readout call, and the integer index arithmetic that lets
 // the streaming readout find the grid points the convolutions of the stages would store.
 
+#include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <random>
 #include <vector>
 
 #include "pelorin/pmt_sim.hpp"
 #include "stages/block_engine.hpp"
+#include "stages/piecewise_draw.hpp"
 
 namespace pelorin::stream {
 
@@ -24,10 +27,19 @@ struct Run {
     std::int64_t last;
 };
 
+/// The PMT stage's draws, from the stage's delay and amplitude distributions.
+struct PMTDraws {
+    PiecewiseLinearDraw delay;
+    PiecewiseLinearDraw amplitude;
+    double step;  ///< analog grid spacing in seconds
+
+    explicit PMTDraws(const PiecewiseLinearPMTSim& pmt)
+        : delay(pmt.time_distribution), amplitude(pmt.amplitude_distribution), step(pmt.step) {}
+};
+
 /// The PMT stage's draws for `pe_times` (delay, then amplitude, PE after PE) as an impulse
 /// train sorted by index; amplitudes landing on one index are summed in PE order.
-std::vector<Impulse> draw_impulses(PiecewiseLinearPMTSim& pmt, const std::vector<double>& pe_times,
-                                   BlockEngine& rng);
+std::vector<Impulse> draw_impulses(const PMTDraws& pmt, const std::vector<double>& pe_times, BlockEngine& rng);
 
 /// Sorts by index, keeping the given order among equal indices.
 void stable_sort_by_index(std::vector<Impulse>& impulses);
@@ -39,11 +51,61 @@ void merge_equal_indices(std::vector<Impulse>& impulses);
 /// (finite, in seconds) on a grid of spacing `step`; saturates instead of overflowing.
 std::int64_t index_bound(const std::vector<double>& times, double reach, double step);
 
-/// Maximal runs of the union of [index, index + span] over sorted impulses.
-std::vector<Run> coverage(const std::vector<Impulse>& impulses, std::int64_t span);
+/// The maximal runs, in ascending order, of the union of [index, index + span] over
+/// sorted impulses and of further runs (sorted by their first index), formed as they are
+/// read rather than kept in a list.
+class Coverage {
+public:
+    Coverage(const std::vector<Impulse>& impulses, std::int64_t span, const std::vector<Run>* more = nullptr)
+        : impulses_(impulses), span_(span), more_(more) {}
 
-/// The union of two sets of runs (each in any order) as maximal runs in ascending order.
-std::vector<Run> merge_runs(std::vector<Run> a, std::vector<Run> b);
+    /// The next run, or false after the last.
+    bool next(Run& run) {
+        if (!take(run)) {
+            return false;
+        }
+        Run following{};
+        while (first_ahead() <= run.last + 1 && take(following)) {
+            run.last = std::max(run.last, following.last);
+        }
+        return true;
+    }
+
+private:
+    std::int64_t first_ahead() const {
+        std::int64_t first = std::numeric_limits<std::int64_t>::max();
+        if (impulse_ < impulses_.size()) {
+            first = impulses_[impulse_].index;
+        }
+        if (more_ && run_ < more_->size()) {
+            first = std::min(first, (*more_)[run_].first);
+        }
+        return first;
+    }
+    bool take(Run& run) {
+        const bool have_impulse = impulse_ < impulses_.size();
+        const bool have_run = more_ && run_ < more_->size();
+        if (have_impulse && (!have_run || impulses_[impulse_].index <= (*more_)[run_].first)) {
+            const std::int64_t index = impulses_[impulse_++].index;
+            run = {index, index + span_};
+            return true;
+        }
+        if (have_run) {
+            run = (*more_)[run_++];
+            return true;
+        }
+        return false;
+    }
+
+    const std::vector<Impulse>& impulses_;
+    std::int64_t span_;
+    const std::vector<Run>* more_;
+    std::size_t impulse_ = 0;
+    std::size_t run_ = 0;
+};
+
+/// The union of runs given in any order, as maximal runs in ascending order.
+std::vector<Run> merge_runs(std::vector<Run> runs);
 
 /// Floor and ceiling of a / b for b > 0.
 inline std::int64_t floor_div(std::int64_t a, std::int64_t b) {
