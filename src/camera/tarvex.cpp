@@ -21,6 +21,7 @@
 #include "stages/burst_calibration.hpp"
 #include "stages/impulse_train.hpp"
 #include "stages/input_checks.hpp"
+#include "stages/model_state.hpp"
 
 namespace pelorin {
 
@@ -37,6 +38,7 @@ struct Tarvex::Impl {
     double max_delay;  ///< largest |delay| of the time spectrum, bounds PE times on the grid
     std::int64_t adc_tap_bound;  ///< analog indices up to which the pulse taps land at i + k
     stream::PMTDraws pmt_draws;  ///< the PMT stage's draws for the streaming readout
+    double exact_reach;          ///< seconds from the run start over which the grid arithmetic is exact
 };
 
 namespace {
@@ -44,6 +46,11 @@ namespace {
 // Upper bound on the zero-valued analog samples of one externally triggered readout
 // (32 GiB of samples): beyond it the request cannot fit in memory anyway.
 constexpr double max_forced_samples = 2147483648.0;
+
+// Record times count whole seconds in 32 bits.
+constexpr double record_seconds = 4294967296.0;
+constexpr const char* grid_reason = "times further out leave the range over which this model's time grid is exact";
+constexpr const char* record_reason = "record times count whole seconds in 32 bits";
 
 using stream::Impulse;
 
@@ -68,6 +75,26 @@ bool streams(const State& s, std::int64_t largest, std::int64_t window) {
     const std::int64_t reach = add_counts(add_counts(adc_indices, trigger_taps),
                                           add_counts(2 * window, std::abs(static_cast<std::int64_t>(s.trigger_offset))));
     return stream::exact_grid_products(reach);
+}
+
+/// ADC samples that the trigger filter and a window reach beyond a filter sample.
+std::int64_t window_margin(std::size_t trigger_taps, int waveform_samples, int trigger_offset) {
+    return static_cast<std::int64_t>(trigger_taps) + 2 * std::abs(static_cast<std::int64_t>(waveform_samples)) +
+           std::abs(static_cast<std::int64_t>(trigger_offset)) + 4;
+}
+
+/// PE times whose records, and every index on the way, the triggered readout forms exactly.
+template <typename State>
+checks::TimeRange pe_time_range(const State& s) {
+    const double grid = s.exact_reach - s.max_delay;
+    // The latest window of a PE opens after its delay, its pulse and the filter and
+    // window samples that can move a trigger.
+    const double record = record_seconds - s.max_delay - s.pulse_duration -
+                          static_cast<double>(window_margin(s.trigger_sim.trigger_kernel.kernel.size(),
+                                                            s.waveform_samples, s.trigger_offset)) *
+                              s.adc_sim.adc_step;
+    return record < grid ? checks::TimeRange{record, false, record_reason}
+                         : checks::TimeRange{grid, false, grid_reason};
 }
 
 /// Calls `force(index)` for the zero-valued analog samples over every external trigger
@@ -179,21 +206,21 @@ Tarvex::Tarvex(const std::filesystem::path& time_spectrum,
     const double pulse_duration = shape.first.back() - shape.first.front();
 
     stream::PMTDraws pmt_draws(pmt_sim);
+    const std::int64_t adc_tap_bound = stream::consecutive_tap_bound(pmt_time_step, shape.second.size());
+    const double exact_reach = stream::exact_time_reach(
+        pmt_time_step, adc_tap_bound, static_cast<std::int64_t>(shape.second.size()),
+        time_to_index(adc_step, pmt_time_step),
+        window_margin(trigger_sim.trigger_kernel.kernel.size(), waveform_samples, trigger_offset));
     impl = std::make_unique<Impl>(Impl{std::move(pmt_sim), std::move(adc_sim), std::move(trigger_sim),
                                        rng, waveform_samples, trigger_offset, offset, pulse_duration,
                                        early_handling, largest_delay(times),
-                                       stream::consecutive_tap_bound(pmt_time_step, shape.second.size()),
-                                       std::move(pmt_draws)});
+                                       adc_tap_bound, std::move(pmt_draws), exact_reach});
 }
 
-Tarvex::Tarvex(const Tarvex& other)
-    : impl(other.impl ? std::make_unique<Impl>(*other.impl) : nullptr) {}
+Tarvex::Tarvex(const Tarvex& other) : impl(copy_state(other.impl)) {}
 
 Tarvex& Tarvex::operator=(const Tarvex& other) {
-    if (this != &other) {
-        Tarvex copy(other);
-        std::swap(impl, copy.impl);
-    }
+    assign_state(impl, other.impl);
     return *this;
 }
 
@@ -201,14 +228,9 @@ Tarvex::Tarvex(Tarvex&& other) noexcept = default;
 Tarvex& Tarvex::operator=(Tarvex&& other) noexcept = default;
 Tarvex::~Tarvex() = default;
 
-Tarvex::Impl& Tarvex::state() {
-    if (!impl) {
-        throw std::logic_error("Tarvex: the model was moved from and holds no state");
-    }
-    return *impl;
-}
+Tarvex::Impl& Tarvex::state() { return held_state(impl, "Tarvex"); }
 
-const Tarvex::Impl& Tarvex::state() const { return const_cast<Tarvex*>(this)->state(); }
+const Tarvex::Impl& Tarvex::state() const { return held_state(impl, "Tarvex"); }
 
 double Tarvex::pulse_duration() const { return state().pulse_duration; }
 
@@ -217,7 +239,8 @@ const std::mt19937& Tarvex::engine() const { return state().rng; }
 std::vector<corvane::TarvexTrigger> Tarvex::simulate(const std::vector<double>& pe_times, int channel) {
     Impl& s = state();
     const double pmt_step = s.pmt_sim.step;
-    checks::require_grid_times(pe_times, s.max_delay, pmt_step, "pe_times");
+    checks::require_run_times(pe_times, pe_time_range(s), "pe_times");
+    checks::require_memory(2.0 * static_cast<double>(s.waveform_samples), "One readout window of waveform_samples");
 
     const std::int64_t largest = stream::index_bound(pe_times, s.max_delay, pmt_step);
     if (!streams(s, largest, s.waveform_samples) || s.trigger_sim.retrigger_offset < 0) {
@@ -240,21 +263,24 @@ std::vector<corvane::TarvexTrigger> Tarvex::simulate_external_trigger(
     Impl& s = state();
     const double pmt_step = s.pmt_sim.step;
     const double half_pulse = 0.5 * s.pulse_duration;
-    checks::require_grid_times(pe_times, s.max_delay, pmt_step, "pe_times");
+    checks::require_run_times(pe_times, {s.exact_reach - s.max_delay, false, grid_reason}, "pe_times");
     checks::require_finite(readout_window, "readout_window");
     const double reach = std::fabs(readout_window) + half_pulse;
-    checks::require_grid_times(trigger_times, reach, pmt_step, "trigger_times");
-    double forced_count = 0.0;
-    for (const double t : trigger_times) {
-        // The forcing walks in steps of half a pulse; at times where that step is lost
-        // in rounding the walk would never end.
-        const double far_end = t + readout_window + half_pulse;
-        if (t >= 0.0 && !(far_end + half_pulse > far_end)) {
-            throw std::invalid_argument(
-                "trigger_times holds a time too large to resolve half the pulse duration");
-        }
-        forced_count += std::max(0.0, readout_window / half_pulse + 2.0);
-    }
+    // Times before the start pass here and fail, as they must, in the forcing below.
+    const double latest_grid = s.exact_reach - reach - half_pulse;
+    const double latest_record = std::nextafter(record_seconds, 0.0);
+    checks::require_run_times(trigger_times,
+                              latest_record < latest_grid ? checks::TimeRange{latest_record, true, record_reason}
+                                                          : checks::TimeRange{latest_grid, true, grid_reason},
+                              "trigger_times");
+    // The forcing walks each window in steps of half a pulse, which the time range above
+    // keeps far above the rounding of the times.
+    const double forced_count =
+        std::max(0.0, readout_window / half_pulse + 2.0) * static_cast<double>(trigger_times.size());
+    // Each window holds at most one sample more than its length in ADC steps.
+    const double window_samples = std::ceil(std::fabs(readout_window) / s.adc_sim.adc_step) + 1.0;
+    checks::require_memory(2.0 * window_samples * static_cast<double>(trigger_times.size()),
+                           "The readout windows of trigger_times");
     if (forced_count > max_forced_samples) {
         throw std::length_error(
             "readout_window is too long for the number of trigger_times: forcing the windows "

@@ -1,5 +1,7 @@
 #include "camera/triggered_readout.hpp"
 
+#include "stages/input_checks.hpp"
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -199,6 +201,8 @@ void TriggeredReadout::open_window(std::int64_t trigger_index) {
     // trigger index, waveform_samples long.
     const std::int64_t window_first = trigger_index + settings_.trigger_offset;
     Window window{window_first, window_first + trigger_.waveform_samples, time, {}};
+    window_bytes_ += 2.0 * static_cast<double>(trigger_.waveform_samples);
+    checks::require_memory(window_bytes_, "The readout windows of this call");
     window.samples.resize(static_cast<std::size_t>(window.end - window.first));
     copy_into(window);
     pending_.push_back(std::move(window));

@@ -74,6 +74,7 @@ private:
     bool divisor_positive_;
     std::int64_t passing_;    ///< least (or, for a negative divisor, greatest) passing filter value
     std::uint16_t fill_;
+    double window_bytes_ = 0.0;  ///< samples of the windows opened so far
 
     // Recent ADC samples, dense from recent_first_; a missing sample reads 0.
     std::int64_t recent_first_ = 0;

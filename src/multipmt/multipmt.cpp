@@ -17,6 +17,7 @@
 #include "stages/burst_calibration.hpp"
 #include "stages/impulse_train.hpp"
 #include "stages/input_checks.hpp"
+#include "stages/model_state.hpp"
 #include "stages/tot_stream.hpp"
 
 namespace pelorin {
@@ -31,6 +32,7 @@ struct MultiPMT::Impl {
     std::int64_t adc_tap_bound;      ///< analog indices up to which the ADC pulse taps land at i + k
     stream::PMTDraws pmt_draws;  ///< the PMT stage's draws for the streaming readout
     stream::TapOffsets tot_offsets;  ///< ToT pulse taps on the analog grid, up to adc_tap_bound
+    double exact_reach;              ///< seconds from the run start over which the grid arithmetic is exact
 };
 
 namespace {
@@ -142,18 +144,18 @@ MultiPMT::MultiPMT(const std::filesystem::path& time_spectrum,
     const std::int64_t adc_tap_bound = stream::consecutive_tap_bound(pmt_time_step, adc_sim.pulse_shape.kernel.size());
     stream::TapOffsets tot_offsets(tot_step, tot_sim.pulse_shape.kernel.size(), pmt_time_step, adc_tap_bound);
     stream::PMTDraws pmt_draws(pmt_sim);
+    const double exact_reach =
+        stream::exact_time_reach(pmt_time_step, adc_tap_bound, static_cast<std::int64_t>(adc_sim.pulse_shape.kernel.size()),
+                                 time_to_index(adc_step, pmt_time_step), 4);
     impl = std::make_unique<Impl>(Impl{std::move(pmt_sim), std::move(adc_sim), std::move(tot_sim), rng, sample_delay,
-                                       largest_delay(times), adc_tap_bound, std::move(pmt_draws), std::move(tot_offsets)});
+                                       largest_delay(times), adc_tap_bound, std::move(pmt_draws), std::move(tot_offsets),
+                                       exact_reach});
 }
 
-MultiPMT::MultiPMT(const MultiPMT& other)
-    : impl(other.impl ? std::make_unique<Impl>(*other.impl) : nullptr) {}
+MultiPMT::MultiPMT(const MultiPMT& other) : impl(copy_state(other.impl)) {}
 
 MultiPMT& MultiPMT::operator=(const MultiPMT& other) {
-    if (this != &other) {
-        MultiPMT copy(other);
-        std::swap(impl, copy.impl);
-    }
+    assign_state(impl, other.impl);
     return *this;
 }
 
@@ -161,21 +163,19 @@ MultiPMT::MultiPMT(MultiPMT&& other) noexcept = default;
 MultiPMT& MultiPMT::operator=(MultiPMT&& other) noexcept = default;
 MultiPMT::~MultiPMT() = default;
 
-MultiPMT::Impl& MultiPMT::state() {
-    if (!impl) {
-        throw std::logic_error("MultiPMT: the model was moved from and holds no state");
-    }
-    return *impl;
-}
+MultiPMT::Impl& MultiPMT::state() { return held_state(impl, "MultiPMT"); }
 
-const MultiPMT::Impl& MultiPMT::state() const { return const_cast<MultiPMT*>(this)->state(); }
+const MultiPMT::Impl& MultiPMT::state() const { return held_state(impl, "MultiPMT"); }
 
 const std::mt19937& MultiPMT::engine() const { return state().rng; }
 
 std::vector<corvane::MultiPMTTrigger> MultiPMT::simulate(const std::vector<double>& pe_times,
                                                          int channel) {
     Impl& s = state();
-    checks::require_grid_times(pe_times, s.max_delay, s.pmt_sim.step, "pe_times");
+    checks::require_run_times(
+        pe_times,
+        {s.exact_reach - s.max_delay, false, "times further out leave the range over which this model's time grid is exact"},
+        "pe_times");
 
     // One impulse train feeds both branches; draws go PMT, then ToT, then ADC.
     if (!streams(s, stream::index_bound(pe_times, s.max_delay, s.pmt_sim.step))) {

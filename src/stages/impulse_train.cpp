@@ -187,4 +187,13 @@ std::int64_t consecutive_tap_bound(double step, std::size_t taps) {
 
 bool exact_grid_products(std::int64_t bound) { return bound >= 0 && bound <= exact_product_bound; }
 
+double exact_time_reach(double analog_step, std::int64_t tap_bound, std::int64_t taps, std::int64_t period,
+                        std::int64_t adc_margin) {
+    // index_bound() adds two steps to a time's index; one more absorbs the rounding of the quotient.
+    const double adc_room = static_cast<double>(exact_product_bound) - static_cast<double>(adc_margin) - 2.0;
+    const double analog =
+        std::min(static_cast<double>(tap_bound), adc_room * static_cast<double>(period) - static_cast<double>(taps)) - 3.0;
+    return analog > 0.0 ? analog * analog_step : 0.0;
+}
+
 }  // namespace pelorin::stream

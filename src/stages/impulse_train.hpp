@@ -166,4 +166,10 @@ std::int64_t consecutive_tap_bound(double step, std::size_t taps);
 /// integer result for every |n| <= bound.
 bool exact_grid_products(std::int64_t bound);
 
+/// Seconds from the run start within which every index a streaming readout forms stays
+/// exact: analog indices within `tap_bound`, and ADC indices (analog ones over `period`)
+/// plus `adc_margin` samples of filters and windows within exact_grid_products.
+double exact_time_reach(double analog_step, std::int64_t tap_bound, std::int64_t taps, std::int64_t period,
+                        std::int64_t adc_margin);
+
 }  // namespace pelorin::stream

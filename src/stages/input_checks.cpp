@@ -2,6 +2,8 @@
 
 #include "pelorin/sparse_waveform.hpp"
 
+#include <unistd.h>
+
 #include <cmath>
 #include <limits>
 #include <sstream>
@@ -10,10 +12,6 @@
 
 namespace pelorin::checks {
 namespace {
-
-// Grid indices stay below 2^62 so that kernel taps, window lengths and index
-// differences computed from them cannot leave the signed 64-bit range.
-constexpr double max_grid_index = 4611686018427387904.0;  // 2^62
 
 [[noreturn]] void fail(const char* name, const std::string& requirement, double value) {
     std::ostringstream message;
@@ -66,18 +64,31 @@ void require_nonzero(int value, const char* name) {
     }
 }
 
-void require_grid_time(double time, double reach, double step, const char* name) {
-    if (!std::isfinite(time)) {
-        fail(name, "finite (times in seconds)", time);
-    }
-    if (!((std::fabs(time) + reach) / step < max_grid_index)) {
-        fail(name, "within the range of the time grid (|time| / step below 2^62)", time);
+double physical_memory() {
+    return static_cast<double>(::sysconf(_SC_PHYS_PAGES)) * static_cast<double>(::sysconf(_SC_PAGE_SIZE));
+}
+
+void require_memory(double bytes, const char* what) {
+    if (!(bytes <= physical_memory())) {
+        std::ostringstream message;
+        message << what << " would need " << bytes / 1e9 << " GB, more than the " << physical_memory() / 1e9
+                << " GB of memory of this machine";
+        throw std::length_error(message.str());
     }
 }
 
-void require_grid_times(const std::vector<double>& times, double reach, double step, const char* name) {
+void require_run_times(const std::vector<double>& times, const TimeRange& range, const char* name) {
     for (const double time : times) {
-        require_grid_time(time, reach, step, name);
+        if (!std::isfinite(time)) {
+            fail(name, "finite (times in seconds)", time);
+        }
+        if (time > range.latest || (time < -range.latest && !range.any_before_start)) {
+            std::ostringstream requirement;
+            requirement << (range.any_before_start ? "at most " : "within +-") << range.latest
+                        << (range.any_before_start ? " s after the run start (" : " s of the run start (")
+                        << range.reason << ")";
+            fail(name, requirement.str(), time);
+        }
     }
 }
 

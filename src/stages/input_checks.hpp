@@ -25,11 +25,21 @@ void require_adc_clip(double clip, const char* name);
 /// A non-zero divisor.
 void require_nonzero(int value, const char* name);
 
-/// Finite times that stay on a 64-bit grid of spacing `step` even when moved by up
-/// to `reach` seconds.
-void require_grid_times(const std::vector<double>& times, double reach, double step, const char* name);
+/// The times, relative to the run start, that a model's readout handles exactly.
+struct TimeRange {
+    double latest;          ///< seconds; also the earliest, negated, unless any_before_start
+    bool any_before_start;  ///< whether every time before the start passes (to fail later)
+    const char* reason;     ///< why the range ends there, for the message
+};
 
-/// Finite time whose grid index, moved by up to `reach` seconds, fits comfortably in 64 bits.
-void require_grid_time(double time, double reach, double step, const char* name);
+/// Bytes of physical memory of the machine.
+double physical_memory();
+
+/// Throws std::length_error naming `what` unless that many bytes could fit in memory, so
+/// that a request that cannot fit fails before anything is allocated.
+void require_memory(double bytes, const char* what);
+
+/// Finite times within the range.
+void require_run_times(const std::vector<double>& times, const TimeRange& range, const char* name);
 
 }  // namespace pelorin::checks
