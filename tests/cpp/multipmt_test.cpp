@@ -154,16 +154,4 @@ TEST(MultiPMT, CalibrationCountsOnlySingleHitRuns) {
     EXPECT_TRUE(throws_with<std::runtime_error>([&] { doubled.calibrate_delay(1, 2); }, calibration_failed, true));
 }
 
-TEST(MultiPMT, RejectsArgumentsOutsideTheModel) {
-    const Config c;
-    for (const char* text : {"1.1 1\n0.9 1\n", "0.9 1\n1 -1\n1.1 1\n", "0.9 0\n1.1 0\n"}) {
-        const TempFile amplitude(text), time(c.time_spectrum), tot(c.tot_pulse_shape), adc(c.adc_pulse_shape);
-        EXPECT_TRUE(throws_with<std::ios_base::failure>([&] { c.build_from(time, amplitude, tot, adc); },
-                                                        amplitude.path)) << text;
-    }
-    MultiPMT model = c.build();
-    EXPECT_TRUE(throws_with<std::invalid_argument>([&] { model.simulate({0.0, NAN}, 0); }, "pe_times"));
-    EXPECT_TRUE(throws_with<std::invalid_argument>([&] { model.simulate({1e300}, 0); }, "pe_times"));
-}
-
 }  // namespace

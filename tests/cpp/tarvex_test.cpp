@@ -2,6 +2,7 @@
 #include <sstream>
 
 #include "pelorin/tarvex.hpp"
+#include "stages/input_checks.hpp"
 #include "test_support.hpp"
 
 namespace {
@@ -168,21 +169,32 @@ TEST(Tarvex, CalibrationNeedsHalfOfTheRunsValid) {
     EXPECT_DOUBLE_EQ(model.calibrate_delay(1, 3), 8e-9);  // trigger on sample 4, window from 2 ticks
 }
 
-TEST(Tarvex, RejectsArgumentsOutsideTheModel) {
-    const Config c;
-    for (const char* text : {"2e-9 1\n1e-9 1\n", "0 1\n1e-9 -1\n2e-9 1\n", "0 0\n1e-9 0\n"}) {
-        const TempFile time(text);
-        EXPECT_TRUE(throws_with<std::ios_base::failure>(
-            [&] { c.build_from(time, TempFile(c.amplitude_spectrum), TempFile(c.pulse_shape)); }, time.path))
-            << text;
-    }
+TEST(Tarvex, RefusesTimesAndWindowsItCannotReadOutExactly) {
+    Config c;
     Tarvex model = c.build();
-    EXPECT_TRUE(throws_with<std::invalid_argument>([&] { model.simulate({0.0, NAN}, 0); }, "pe_times"));
-    EXPECT_TRUE(throws_with<std::invalid_argument>([&] { model.simulate({1e300}, 0); }, "pe_times"));
-    EXPECT_TRUE(throws_with<std::invalid_argument>([&] { model.simulate_external_trigger({}, {NAN}, 1e-8, 0); },
-                                                   "trigger_times"));
-    EXPECT_TRUE(throws_with<std::invalid_argument>([&] { model.simulate_external_trigger({}, {0.0}, NAN, 0); },
-                                                   "readout_window"));
+    // A 1 ns grid stays exact to about 2^40 steps: some 1100 s from the run start.
+    EXPECT_NO_THROW(model.simulate({1000.0}, 0));
+    for (const double time : {1200.0, -1200.0, 8e5, double(NAN)}) {
+        EXPECT_TRUE(throws_with<std::invalid_argument>([&] { model.simulate({0.0, time}, 0); }, "pe_times must be"))
+            << time;
+    }
+    EXPECT_TRUE(throws_with<std::invalid_argument>([&] { model.simulate_external_trigger({}, {1e4}, 1e-8, 0); },
+                                                   "trigger_times must be at most"));
+    // On a 1 s grid the 32-bit seconds of the records end first.
+    Config coarse;
+    std::tie(coarse.pmt_time_step, coarse.adc_step) = std::tuple(1.0, 4.0);
+    coarse.time_spectrum = "10 1\n10.5 1\n";
+    coarse.pulse_shape = shape_text(1.0, {0.5, 1, 1, 0.5});
+    Tarvex slow = coarse.build();
+    EXPECT_TRUE(throws_with<std::invalid_argument>([&] { slow.simulate({4294967250.0}, 0); }, "32 bits"));
+    EXPECT_NO_THROW(slow.simulate({4294967000.0}, 0));
+    EXPECT_TRUE(throws_with<std::invalid_argument>([&] { slow.simulate_external_trigger({}, {4294967296.0}, 1.0, 0); },
+                                                   "32 bits"));
+    // One window of 2^31 - 1 samples takes 4 GB; the call is refused where that cannot fit.
+    c.waveform_samples = 2147483647;
+    if (2.0 * c.waveform_samples > pelorin::checks::physical_memory()) {
+        EXPECT_TRUE(throws_with<std::length_error>([&] { c.build().simulate({1e-7}, 0); }, "waveform_samples"));
+    }
 }
 
 }  // namespace
