@@ -77,31 +77,53 @@ private:
     std::size_t high_ = 0;
 };
 
-/// Streams the ADC samples of an impulse train shaped by the stage's (equal-step) pulse
-/// shape. `covered` yields the runs of stored shaped points (every impulse, zero-valued
-/// ones included, stores its K taps); `values` are the impulses whose amplitudes sum there.
-///
-/// For each ADC sample q, in ascending order, one normal draw is made; then, if
-/// `sink.wants(q)`, the shaped value at analog index q * period + phase is digitised into
-/// `sink.take(q, count)`.
-template <typename Engine, typename Sink>
-void stream_adc(const ADCSim& adc, Coverage covered, const std::vector<Impulse>& values, Sampling sampling,
-                Engine& rng, Sink& sink) {
-    std::normal_distribution<double> gaussian(0.0, adc.noise);
+/// The ADC samples that the shaped impulse train stores, in ascending order and in chunks
+/// of consecutive indices, each sample with its normal draw (one per sample, also with
+/// zero noise): `chunk(first_index, first_analog_index, noise, size)`; sample n of a
+/// chunk reads the analog index first_analog_index + n * period. `covered` yields the
+/// runs of stored shaped points (every impulse, zero-valued ones included, stores its
+/// K taps). The draws of a chunk come first, in order, and the arithmetic after: a
+/// sample's arithmetic then no longer waits on the draw chain of the next.
+template <typename Engine, typename Chunk>
+void for_each_adc_chunk(Coverage covered, Sampling sampling, double noise, Engine& rng, Chunk&& chunk) {
+    std::normal_distribution<double> gaussian(0.0, noise);
     const auto [period, phase] = sampling;
     if (phase >= period) {
         return;  // no analog index has this remainder
     }
-    ShapedValues shaped(adc, values);
+    constexpr std::size_t chunk_size = 1024;
+    double draws[chunk_size];
     for (Run run{}; covered.next(run);) {
         std::int64_t q = ceil_div(run.first - phase, period);
-        for (std::int64_t j = q * period + phase; j <= run.last; ++q, j += period) {
-            const double noise = gaussian(rng);
-            if (sink.wants(q)) {
-                sink.take(q, adc.digitise(shaped.at(j), noise));
+        std::int64_t j = q * period + phase;
+        while (j <= run.last) {
+            const std::int64_t first = q, first_analog = j;
+            std::size_t size = 0;
+            for (; size < chunk_size && j <= run.last; ++size, ++q, j += period) {
+                draws[size] = gaussian(rng);
             }
+            chunk(first, first_analog, draws, size);
         }
     }
+}
+
+/// The ADC stage as a stream: for every stored sample q, if `sink.wants(q)`, the shaped
+/// value at its analog index digitised into `sink.take(q, count)`. `values` are the
+/// impulses whose amplitudes sum at the stored points.
+template <typename Engine, typename Sink>
+void stream_adc(const ADCSim& adc, Coverage covered, const std::vector<Impulse>& values, Sampling sampling,
+                Engine& rng, Sink& sink) {
+    ShapedValues shaped(adc, values);
+    for_each_adc_chunk(covered, sampling, adc.noise, rng,
+                       [&](std::int64_t first, std::int64_t first_analog, const double* noise, std::size_t size) {
+                           for (std::size_t n = 0; n < size; ++n) {
+                               const auto offset = static_cast<std::int64_t>(n);
+                               if (sink.wants(first + offset)) {
+                                   const double value = shaped.at(first_analog + offset * sampling.period);
+                                   sink.take(first + offset, adc.digitise(value, noise[n]));
+                               }
+                           }
+                       });
 }
 
 /// As stream_adc for a sink that takes every sample: hands over the counts of consecutive
@@ -109,33 +131,16 @@ void stream_adc(const ADCSim& adc, Coverage covered, const std::vector<Impulse>&
 template <typename Engine, typename Sink>
 void stream_adc_runs(const ADCSim& adc, Coverage covered, const std::vector<Impulse>& values, Sampling sampling,
                      Engine& rng, Sink& sink) {
-    std::normal_distribution<double> gaussian(0.0, adc.noise);
-    const auto [period, phase] = sampling;
-    if (phase >= period) {
-        return;
-    }
     ShapedValues shaped(adc, values);
-    constexpr std::size_t chunk = 1024;
-    double noise[chunk];
-    std::uint16_t counts[chunk];
-    for (Run run{}; covered.next(run);) {
-        std::int64_t q = ceil_div(run.first - phase, period);
-        std::int64_t j = q * period + phase;
-        while (j <= run.last) {
-            const std::int64_t first = q;
-            const std::int64_t j_first = j;
-            std::size_t size = 0;
-            // The draws of a chunk first, in order, then the samples: the arithmetic of
-            // one sample then no longer waits on the draw chain of the next.
-            for (; size < chunk && j <= run.last; ++size, ++q, j += period) {
-                noise[size] = gaussian(rng);
-            }
-            for (std::size_t n = 0; n < size; ++n) {
-                counts[n] = adc.digitise(shaped.at(j_first + static_cast<std::int64_t>(n) * period), noise[n]);
-            }
-            sink.take_run(first, counts, size);
-        }
-    }
+    std::uint16_t counts[1024];
+    for_each_adc_chunk(covered, sampling, adc.noise, rng,
+                       [&](std::int64_t first, std::int64_t first_analog, const double* noise, std::size_t size) {
+                           for (std::size_t n = 0; n < size; ++n) {
+                               const double value = shaped.at(first_analog + static_cast<std::int64_t>(n) * sampling.period);
+                               counts[n] = adc.digitise(value, noise[n]);
+                           }
+                           sink.take_run(first, counts, size);
+                       });
 }
 
 }  // namespace pelorin::stream

@@ -65,7 +65,10 @@ void require_nonzero(int value, const char* name) {
 }
 
 double physical_memory() {
-    return static_cast<double>(::sysconf(_SC_PHYS_PAGES)) * static_cast<double>(::sysconf(_SC_PAGE_SIZE));
+    // A system call: asked once per process.
+    static const double bytes =
+        static_cast<double>(::sysconf(_SC_PHYS_PAGES)) * static_cast<double>(::sysconf(_SC_PAGE_SIZE));
+    return bytes;
 }
 
 void require_memory(double bytes, const char* what) {
