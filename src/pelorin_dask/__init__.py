@@ -11,8 +11,9 @@ Models and pelorin containers cannot be pickled, so only constructor arguments, 
 arrays and record arrays travel between processes. Every worker opens the spectrum
 and pulse-shape files itself: they must be readable there under the same paths.
 
-Dask (`dask.distributed`) and pyarrow are optional (`pip install "pelorin[dask]"`):
-this module imports neither until a client or a Parquet file asks for it.
+Dask (`dask.distributed`) and pyarrow are optional, the extra `dask` of pelorin
+(`pip install ".[dask]"`): this module imports neither until a client or a Parquet
+file asks for it.
 """
 
 from __future__ import annotations
@@ -297,7 +298,7 @@ def write_parquet(path: Union[str, os.PathLike[str]], model: AnyModel, blocks: S
     try:
         import pyarrow.parquet as pq
     except ImportError:
-        raise ImportError('write_parquet needs pyarrow: pip install "pelorin[dask]"') from None
+        raise ImportError("write_parquet needs pyarrow, part of the dask extra: pip install '.[dask]'") from None
     target = pathlib.Path(path)
     if target.is_dir():
         raise IsADirectoryError(f"{target} is a directory, not a file name")

@@ -82,13 +82,10 @@ REFUSED = {  # call on ModelArguments(Tarvex) and its arguments -> (exception, m
     "blocks not a sequence": (lambda m, a: read_out(m, iter(BLOCKS), 1), TypeError, "blocks must be a sequence"),
     "PE list block": (lambda m, a: read_out(m, [{}, pelorin.PEListVector()], 1), TypeError,
                       "block 1 is a PEListVector, which cannot be sent to a worker"),
-    "list block": (lambda m, a: read_out(m, [[1e-7]], 1), TypeError, "block 0 is a list; give a mapping"),
+    "float seed": (lambda m, a: read_out(m, BLOCKS, 1.0), TypeError, "seed must be an int, not float"),
     "function gives a list": (lambda m, a: read_out(m, [{}, fails_in_a_block], 1), TypeError, "block 1 gave a list"),
     "negative seed": (lambda m, a: read_out_blocks(m, BLOCKS, -1), ValueError, "seed must not be negative, not -1"),
-    "float seed": (lambda m, a: block_seed(1.0, 0), TypeError, "seed must be an int, not float"),
-    "negative block": (lambda m, a: block_seed(1, -2), ValueError, "block must not be negative"),
     "zero timeout": (lambda m, a: read_out(m, BLOCKS, 1, timeout=0.0), ValueError, "timeout must be a positive"),
-    "bad PE times": (lambda m, a: read_out(m, [{}, {1: [float("nan")]}], 1), ValueError, "non-finite value"),
 }
 
 
