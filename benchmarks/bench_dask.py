@@ -7,7 +7,9 @@ block draws its PEs where it runs (seeded by its index), builds its model, reads
 and returns its record array, as the README recommends; the camera's blocks span
 2 ms, the module's 1 ms, so that every block is about a second of work or more.
 
-For each model the same blocks are read out by pelorin_dask.read_out
+For each model the same blocks are read out by pelorin_dask.read_out_blocks (the
+record arrays gathered in block order, without read_out's final concatenation, a
+memory copy alike on every path)
 1. sequentially in this process (with its CPU time against the wall time: below
    100 % the machine was busy with other work),
 2. on a LocalCluster of 1 worker process (1 thread): the difference to 1, divided by
@@ -56,17 +58,17 @@ def dark_counts(block, channels, duration):
 
 
 def run(model, blocks, client):
-    """(wall, busy, records) of one readout; busy is the CPU time of this process (sequential)
+    """(wall, busy, arrays) of one readout; busy is the CPU time of this process (sequential)
     or the time the workers spent computing blocks (Dask's task stream)."""
     start, cpu = time.perf_counter(), time.process_time()
     with contextlib.ExitStack() as stack:
         stream = client and stack.enter_context(get_task_stream(client))
-        records = pelorin_dask.read_out(model, blocks, seed=1, client=client)
+        arrays = list(pelorin_dask.read_out_blocks(model, blocks, seed=1, client=client))
     wall = time.perf_counter() - start
     if client is None:
-        return wall, time.process_time() - cpu, records
+        return wall, time.process_time() - cpu, arrays
     return wall, sum(span["stop"] - span["start"] for task in stream.data for span in task["startstops"]
-                     if span["action"] == "compute"), records
+                     if span["action"] == "compute"), arrays
 
 
 def fastest(model, blocks, clients, repeat):
@@ -75,14 +77,14 @@ def fastest(model, blocks, clients, repeat):
     best, expected = {}, None
     for _ in range(repeat):
         for workers, client in {0: None, **clients}.items():
-            wall, busy, records = run(model, blocks, client)
+            wall, busy, arrays = run(model, blocks, client)
             if expected is None:
-                expected = records
-            elif not np.array_equal(records, expected):
+                expected = arrays
+            elif len(arrays) != len(expected) or not all(map(np.array_equal, arrays, expected)):
                 sys.exit(f"check failed: {workers} workers give other records than the sequential readout")
             if workers not in best or wall < best[workers][0]:
                 best[workers] = wall, busy
-            del records
+            del arrays
     return best, expected
 
 
@@ -99,9 +101,10 @@ def start_cluster(workers, stack):
 def bench(name, model, blocks, clients, repeat):
     n = len(blocks)
     pes = sum(len(block()[1]) for block in blocks)
-    best, records = fastest(model, blocks, clients, repeat)
+    best, arrays = fastest(model, blocks, clients, repeat)
     (sequential, cpu), (one, one_busy), (two, two_busy) = best[0], best[1], best[2]
-    print(f"| {name} | {n} | {pes / n / 1e6:.2f} | {len(records) / n / 1e6:.2f} | {records.nbytes / n / 1e6:.0f} "
+    records, nbytes = sum(len(a) for a in arrays), sum(a.nbytes for a in arrays)
+    print(f"| {name} | {n} | {pes / n / 1e6:.2f} | {records / n / 1e6:.2f} | {nbytes / n / 1e6:.0f} "
           f"| {sequential / n:.2f} | {cpu / sequential:.0%} | {pes / sequential / 1e6:.2f} "
           f"| {one / n:.2f} | {(one - sequential) / n * 1e3:.0f} | {(one - sequential) / sequential:.1%} "
           f"| {one_busy / n:.2f} | {two / n:.2f} | {two_busy / (2 * two):.0%} | {pes / two / 1e6:.2f} "

@@ -124,6 +124,24 @@ def _pe_list(pes: object, index: int) -> pelorin.PEListVector:
     raise TypeError(f"block {index} gave a {type(pes).__name__}; give {_BLOCK_FORMS}")
 
 
+# PEs per model call. A call holds the interpreter lock throughout, and a Dask worker
+# whose lock is held answers neither transfers nor heartbeats: after the scheduler's
+# worker-ttl (5 minutes) it is restarted and its block started again.
+_CHUNK_PES = 50_000
+
+
+def _chunks(pes: pelorin.PEListVector) -> Iterator[pelorin.PEListVector]:
+    """Runs of whole consecutive entries of about _CHUNK_PES PEs, at least one run."""
+    start, count = 0, 0
+    for end, (_, times) in enumerate(pes, 1):
+        count += len(times)
+        if count >= _CHUNK_PES:
+            yield pes[start:end]
+            start, count = end, 0
+    if start < len(pes) or start == 0:
+        yield pes[start:]
+
+
 def read_out_block(model: AnyModel, block: Block, seed: int, index: int) -> NDArray[np.void]:
     """The records of block number `index` as a structured array; what each worker runs.
 
@@ -131,8 +149,11 @@ def read_out_block(model: AnyModel, block: Block, seed: int, index: int) -> NDAr
     model.waveform_samples())` on the block's PEs.
     """
     pes = _pe_list(block() if callable(block) else block, index)
-    records = model.build(block_seed(seed, index)).simulate_pe_list(pes)
-    return pelorin.records_to_array(records, model.waveform_samples())
+    built = model.build(block_seed(seed, index))
+    # Entries are read out in list order on one engine, so consecutive runs of them
+    # on the same model give the records of one call over the whole list.
+    arrays = [pelorin.records_to_array(built.simulate_pe_list(run), model.waveform_samples()) for run in _chunks(pes)]
+    return arrays[0] if len(arrays) == 1 else np.concatenate(arrays)
 
 
 def _check(model: object, blocks: object, seed: int, timeout: Optional[float]) -> None:

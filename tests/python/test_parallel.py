@@ -10,6 +10,7 @@ import numpy as np
 import pytest
 
 import pelorin
+import pelorin_dask
 from pelorin_dask import ModelArguments, block_seed, read_out, read_out_block, read_out_blocks, write_parquet
 
 
@@ -46,7 +47,9 @@ def test_block_seed_is_the_spawned_word_as_int32(seed, block):
     assert [block_seed(1, b) for b in range(4)] == [1641411168, 1454127163, -1545363141, -1238245151]
 
 
-def test_a_block_equals_a_model_built_by_hand(model):
+@pytest.mark.parametrize("chunk", [3, 50_000], ids=["a call per few PEs", "one call"])
+def test_a_block_equals_a_model_built_by_hand(model, chunk, monkeypatch):
+    monkeypatch.setattr(pelorin_dask, "_CHUNK_PES", chunk)
     pes = dark_counts(3)
     by_hand = model.model(**model.arguments, seed=block_seed(9, 3)).simulate_pe_list(pelorin.pe_list_from_arrays(*pes))
     expected = pelorin.records_to_array(by_hand, model.waveform_samples())
