@@ -19,13 +19,14 @@ file asks for it.
 from __future__ import annotations
 
 import collections
+import contextlib
 import operator
 import os
 import pathlib
 import pickle
 import sys
-import tempfile
 import time
+import uuid
 from collections.abc import Callable, Generator, Iterator, Mapping, Sequence
 from typing import TYPE_CHECKING, Any, Generic, Optional, TypeVar, Union
 
@@ -205,9 +206,9 @@ def _on_cluster(client: Any, model: AnyModel, blocks: Sequence[Block], seed: int
                 submitted += 1
             try:  # the future stays pending, so that a failure cancels it too
                 array: NDArray[np.void] = pending[0].result(timeout=timeout)
-            except asyncio.TimeoutError:
-                raise TimeoutError(f"block {index} gave no result within {timeout} s") from None
             except Exception as error:
+                if isinstance(error, asyncio.TimeoutError) and not pending[0].done():
+                    raise TimeoutError(f"block {index} gave no result within {timeout} s") from None
                 _note(error, index)
                 raise
             pending.popleft()
@@ -290,7 +291,7 @@ def _arrow_schema(dtype: np.dtype[np.void]) -> Any:
 
     fields = []
     for name in dtype.names or ():
-        field = dtype.fields[name][0] if dtype.fields else dtype
+        field = dtype[name]
         value_type = pa.from_numpy_dtype(field.base)
         fields.append((name, pa.list_(value_type, field.shape[0]) if field.shape else value_type))
     return pa.schema(fields)
@@ -309,12 +310,12 @@ def _arrow_table(array: NDArray[np.void], schema: Any) -> Any:
 
 def write_parquet(path: Union[str, os.PathLike[str]], model: AnyModel, blocks: Sequence[Block], seed: int, *,
                   client: Optional[Client] = None, progress: bool = False, timeout: Optional[float] = None) -> int:
-    """Writes the records of all blocks to a Parquet file, one row group per block; returns their count.
+    """Writes the records of all blocks to a Parquet file, block after block; returns their count.
 
     Columns are the fields of the record arrays, the camera's waveform a fixed-size
-    list of uint16. Only the blocks in flight are held in memory. The file appears
-    at `path` once complete; a failed readout leaves whatever was there untouched.
-    Arguments otherwise as for `read_out_blocks`.
+    list of uint16; no row group spans two blocks. Only the blocks in flight are held
+    in memory. The file appears at `path` once complete; a failed readout leaves
+    whatever was there untouched. Arguments otherwise as for `read_out_blocks`.
     """
     try:
         import pyarrow.parquet as pq
@@ -323,10 +324,12 @@ def write_parquet(path: Union[str, os.PathLike[str]], model: AnyModel, blocks: S
     target = pathlib.Path(path)
     if target.is_dir():
         raise IsADirectoryError(f"{target} is a directory, not a file name")
+    if not target.parent.is_dir():
+        raise FileNotFoundError(f"no directory {target.parent} to write {target.name} in")
     arrays = read_out_blocks(model, blocks, seed, client=client, progress=progress, timeout=timeout)
     schema = _arrow_schema(_empty(model).dtype)
-    descriptor, partial = tempfile.mkstemp(dir=target.parent, prefix=f".{target.name}.", suffix=".partial")
-    os.close(descriptor)
+    # Beside the target, so that the rename cannot cross file systems.
+    partial = target.with_name(f".{target.name}.{uuid.uuid4().hex}.partial")
     written = 0
     try:
         with pq.ParquetWriter(partial, schema) as writer:
@@ -336,6 +339,7 @@ def write_parquet(path: Union[str, os.PathLike[str]], model: AnyModel, blocks: S
                     written += len(array)
         os.replace(partial, target)
     except BaseException:
-        os.unlink(partial)
+        with contextlib.suppress(FileNotFoundError):
+            os.unlink(partial)
         raise
     return written
