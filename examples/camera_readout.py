@@ -10,6 +10,7 @@ Usage: python3 examples/camera_readout.py
 
 import pathlib
 from collections.abc import Iterable
+from typing import Any
 
 import numpy as np
 import numpy.typing as npt
@@ -29,11 +30,12 @@ TRIGGER_OFFSET = -8    # the window opens 8 samples before the trigger
 SAMPLES = 32
 
 
-def make_camera(seed: int = 1) -> pelorin.Tarvex:
+def camera_arguments() -> dict[str, Any]:
+    """Constructor arguments of the example camera, all but the seed."""
     # The trigger sums three consecutive samples, baseline included: 3 x 50 LSB of
     # pedestal, so 170 LSB asks for about 20 LSB of pulse (a third of a typical PE)
     # while staying some 8 standard deviations above the summed noise.
-    return pelorin.Tarvex(
+    return dict(
         time_spectrum=DATA / "time_spectrum.txt",
         amplitude_spectrum=DATA / "amplitude_spectrum.txt",
         pmt_time_step=1e-9,
@@ -51,9 +53,12 @@ def make_camera(seed: int = 1) -> pelorin.Tarvex:
         adc_threshold=170,
         trigger_norm=1,
         trigger_offset=TRIGGER_OFFSET,
-        seed=seed,
         early_handling=pelorin.EarlyHandling.IGNORE,
     )
+
+
+def make_camera(seed: int = 1) -> pelorin.Tarvex:
+    return pelorin.Tarvex(**camera_arguments(), seed=seed)
 
 
 def make_pe_times(rng: np.random.Generator) -> dict[int, npt.NDArray[np.float64]]:

@@ -12,6 +12,7 @@ Usage: python3 examples/multipmt_readout.py
 
 import pathlib
 from collections.abc import Iterable
+from typing import Any
 
 import numpy as np
 import numpy.typing as npt
@@ -28,11 +29,12 @@ EVENT_MEAN_PES = 2.0   # mean PEs per PMT from the flash
 TOT_STEP = 1e-9        # TDC step, equal to the PMT step (see make_example_data.py)
 
 
-def make_module(seed: int = 1) -> pelorin.MultiPMT:
+def module_arguments() -> dict[str, Any]:
+    """Constructor arguments of the example module, all but the seed."""
     # The ToT pulse peaks at 1 per unit amplitude, so 0.3 is 30 % of a mean single PE;
     # sample_delay reads the ADC near the peak of its pulse, about 3 ns after the
     # discriminator fires.
-    return pelorin.MultiPMT(
+    return dict(
         time_spectrum=DATA / "time_spectrum.txt",
         amplitude_spectrum=DATA / "amplitude_spectrum.txt",
         pmt_time_step=1e-9,
@@ -50,8 +52,11 @@ def make_module(seed: int = 1) -> pelorin.MultiPMT:
         adc_noise=2.0,
         adc_clip=4095.0,
         sample_delay=3e-9,
-        seed=seed,
     )
+
+
+def make_module(seed: int = 1) -> pelorin.MultiPMT:
+    return pelorin.MultiPMT(**module_arguments(), seed=seed)
 
 
 def make_pe_list(rng: np.random.Generator, window: float = WINDOW) -> pelorin.PEListVector:

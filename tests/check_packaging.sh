@@ -15,17 +15,23 @@ cmake --build "$work/consumer" >/dev/null
 # add_subdirectory must offer the same target name; configuring proves it.
 cmake -S tests/cmake_consumer -B "$work/subdirectory" -G Ninja -DPELORIN_SOURCE_DIR="$PWD" >/dev/null
 
-echo "== Python: sdist -> wheel in a fresh venv, import, stub against module, type checks"
+echo "== Python: sdist -> wheel with the dask extra in a fresh venv, import, stub against module, type checks"
 python3 -m venv "$work/venv"
 python="$work/venv/bin/python"
 # pyright runs on Node.js: the machine's, else one from a wheel.
 pyright=pyright
 command -v node >/dev/null || pyright="pyright[nodejs]"
-"$python" -m pip install --quiet build mypy "$pyright"
+"$python" -m pip install --quiet build mypy "$pyright" pytest
 "$python" -m build --sdist --outdir "$work/dist" . >/dev/null
-"$python" -m pip install --quiet "$work"/dist/pelorin-*.tar.gz
-(cd "$work" && "$python" -c 'import pelorin; print("imported pelorin", pelorin.__version__)')
+sdist=$(echo "$work"/dist/pelorin-*.tar.gz)
+"$python" -m pip install --quiet "$sdist[dask]"
+(cd "$work" && "$python" -c 'import pelorin, pelorin_dask; print("imported pelorin", pelorin.__version__)')
 "$python" -m mypy.stubtest --allowlist tests/stubtest_allowlist.txt pelorin
-# Strict mode and the optional imports come from pyproject.toml.
+# Strict mode and the optional imports come from pyproject.toml; pelorin_dask as installed.
 "$python" -m mypy examples/*.py tests/typing/*.py
+"$python" -m mypy -p pelorin_dask
 PATH="$work/venv/bin:$PATH" pyright tests/typing
+
+echo "== Dask: block-wise readout on worker processes, from the fresh install"
+"$python" -m pytest -q -p no:cacheprovider tests/python/test_parallel.py
+"$python" benchmarks/bench_dask.py --quick >/dev/null
