@@ -9,6 +9,7 @@ import pytest
 
 import pelorin
 from pelorin import DoubleVector, IntVector, PEListVector, uint16Vector
+from support import row, rows
 
 
 def test_list_conversion_and_repr():
@@ -41,17 +42,6 @@ def test_pe_list_construction():
     assert [(channel, list(times)) for channel, times in pes] == [(0, [1e-7, 2e-7, 9e-7]), (0, [3e-7]), (-4, [])]
     with pytest.raises(RuntimeError):
         PEListVector([(0, np.array([1e-7]))])
-
-
-@pytest.mark.parametrize("args, expected", [
-    ((2, 3, 1e-8), [(0, [0.0, 1e-8, 2e-8]), (1, [0.0, 1e-8, 2e-8])]),
-    ((1, 10, 0.1), [(0, [i * 0.1 for i in range(10)])]),  # products: 3 * 0.1 != 0.1 + 0.1 + 0.1
-    ((1, 3, -1.0), [(0, [0.0, -1.0, -2.0])]), ((0, 5, 1e-9), []), ((-3, 5, 1e-9), []),
-    ((3, 0, 1e-9), [(0, []), (1, []), (2, [])]), ((2, -1, 1.0), [(0, []), (1, [])]),
-])
-def test_generate_pe_list(args, expected):
-    pes = pelorin.generate_pe_list(*args)
-    assert isinstance(pes, PEListVector) and [(channel, list(times)) for channel, times in pes] == expected
 
 
 @pytest.mark.parametrize("kind, name, value, stored", [  # stored None: refused, the field keeps its value
@@ -93,3 +83,130 @@ def test_second_import_returns_same_module():
 @pytest.mark.skipif(not sysconfig.get_config_var("Py_GIL_DISABLED"), reason="needs a free-threaded interpreter")
 def test_import_keeps_gil_disabled():
     assert run_python("import sys, pelorin; print(sys._is_gil_enabled())") == "False"
+
+
+# Regression tests of faults a hostile probe of the host API found.
+
+def contents(container):
+    return [read(item) for item in container]
+
+
+@pytest.fixture
+def filled(records):
+    """One container of each kind holding at least two distinct elements."""
+    return {**records, "pe-list": PEListVector([(0, [1e-7, 2e-7]), (1, [3e-7])]), "doubles": DoubleVector([1, 2, 3])}
+
+
+def classes_and_uses(records):
+    """Every class of the module and the iterators of its containers, with one use of an instance."""
+    uses = {pelorin.Tarvex: lambda o: o.simulate([1e-7]), pelorin.MultiPMT: lambda o: o.calibrate_delay(1, 1),
+            pelorin.TarvexTrigger: lambda o: setattr(o, "waveform", [1, 2, 3]),
+            pelorin.MultiPMTTrigger: lambda o: o.time, pelorin.EarlyHandling: lambda o: o.value}
+    containers = [value for value in vars(pelorin).values() if isinstance(value, type) and value not in uses]
+    return {**uses, **dict.fromkeys(containers, len), **{type(iter(c())): next for c in containers}}
+
+
+def test_objects_made_by_new_alone_raise_type_error(records, make_tarvex):
+    for cls, use in classes_and_uses(records).items():
+        instance = cls.__new__(cls)
+        with pytest.raises(TypeError, match="made by __new__ without __init__"):
+            use(instance)
+        del instance
+    gc.collect()
+    assert len(make_tarvex().simulate([1e-7])) == 1  # the heap is intact
+
+
+def views(container, index):
+    """Host objects that refer into element `index`: the record or PE times, and a record's samples."""
+    if isinstance(container, PEListVector):
+        return [container[index][1]]
+    return [container[index], container[index].waveform] if hasattr(container[index], "waveform") else \
+        [container[index]]
+
+
+def read(item):
+    """Comparable value of an element or view."""
+    if isinstance(item, tuple):
+        return item[0], list(item[1])
+    if isinstance(item, (DoubleVector, uint16Vector)):
+        return list(item)
+    return item if isinstance(item, (int, float)) else row(item)
+
+
+def write(view):
+    if isinstance(view, (DoubleVector, uint16Vector)):
+        view[0] = 7
+    else:
+        view.channel = 77
+
+
+@pytest.mark.parametrize("change, survivors", [
+    (lambda c: c.clear(), []), (lambda c: c.pop(), [0]), (lambda c: c.pop(0), []),
+    (lambda c: c.insert(0, c[1]), []), (lambda c: c.__delitem__(slice(1, None)), [0]),
+    (lambda c: c.__setitem__(0, c[1]), [1]), (lambda c: c.__setitem__(slice(None), c), []),
+    (lambda c: c.extend([c[0]] * 64), [0, 1]),  # reallocation: views follow their element
+], ids=["clear", "pop", "pop-0", "insert-0", "delete-tail", "replace-0", "replace-all", "reallocate"])
+@pytest.mark.parametrize("kind", ["tarvex", "multipmt", "pe-list"])
+def test_views_outliving_their_element_raise_reference_error(filled, kind, change, survivors):
+    container = filled[kind]
+    taken = {index: views(container, index) for index in (0, 1)}
+    before = {index: [read(view) for view in taken[index]] for index in taken}
+    change(container)
+    for index, index_views in taken.items():
+        for view, value in zip(index_views, before[index]):
+            if index in survivors:
+                assert read(view) == value
+                write(view)
+                assert read(view) == read(views(container, index)[index_views.index(view)]) != value
+            else:
+                kept = contents(container)
+                for use in (read, write):
+                    with pytest.raises(ReferenceError, match="removed, replaced or shifted"):
+                        use(view)
+                assert contents(container) == kept
+
+
+def test_iterating_while_changing_walks_by_index_as_a_list(filled):
+    for container in filled.values():
+        expected, seen = contents(container), []
+        for item in container:
+            seen.append(read(item))
+            container.pop()
+        assert seen == expected[:(len(expected) + 1) // 2] and len(container) == len(expected) // 2
+
+
+def test_extend_with_itself_doubles_every_element(filled):
+    for container in filled.values():
+        expected = contents(container) * 2
+        container.extend(container)
+        assert contents(container) == expected
+
+
+def test_slice_assignment_from_itself_behaves_as_a_list(filled):
+    for container in filled.values():
+        expected = contents(container)[::-1]
+        container[::-1] = container
+        assert contents(container) == expected
+
+
+def test_failed_extend_leaves_the_container_unchanged(filled):
+    def failing_times():
+        yield 0, [1e-7]
+        raise ValueError("stop")
+
+    cases = [("tarvex", [filled["tarvex"][0], None], RuntimeError), ("doubles", [4.0, "a"], RuntimeError),
+             ("pe-list", failing_times(), ValueError), ("multipmt", [filled["multipmt"][0], 3], RuntimeError)]
+    for kind, items, error in cases:
+        kept = contents(filled[kind])
+        with pytest.raises(error):
+            filled[kind].extend(items)
+        assert contents(filled[kind]) == kept
+    with pytest.raises(RuntimeError, match="IntVector cannot hold item 1, 1.5"):
+        IntVector([1, 1.5])
+
+
+def test_generate_pe_list_beyond_memory_raises_memory_error():
+    with pytest.raises(MemoryError, match=r"65536 channels of 65536 PEs need 32\.0 GiB"):
+        pelorin.generate_pe_list(2**16, 2**16, 1e-9)
+    with pytest.raises(MemoryError):
+        pelorin.generate_pe_list(2**31 - 1, 2**31 - 1, 1e-9)
