@@ -178,9 +178,8 @@ void camera_scenario(Draw& draw, Digest& triggered, Digest& external) {
     const int samples = draw.pick({0, 1, 8, 16, 33, 16, 16, 8, -3});
     pelorin::Tarvex camera(files.time, files.amplitude, pmt_step, adc_step, files.shape, jitter, gain, offset,
                            draw.pick({4095.0, 300.0, -5.0}), draw.pick({0.0, 0.7, 3.0}),
-                           draw.pick({4095.0, 1000.0, 65535.0, 70000.0}), samples,
-                           draw.pick({-1, 0, 3, 8, 40}), kernel, threshold, norm, draw.pick({-10, -4, 0, 3}),
-                           draw.integer(-5, 1000000), policy);
+                           draw.pick({4095.0, 1000.0, 65535.0, 70000.0}), samples, draw.pick({-1, 0, 3, 8, 40}),
+                           kernel, threshold, norm, draw.pick({-10, -4, 0, 3}), draw.integer(-5, 1000000), policy);
     for (int call = 0; call < 3; ++call) {
         const std::vector<double> pes = draw.pe_times();
         add_call(triggered, camera, [&] { return camera.simulate(pes, call - 1); });
@@ -201,13 +200,12 @@ void multipmt_scenario(Draw& draw, Digest& digest) {
     const double adc_step = pmt_step * draw.pick({1.0, 4.0, 4.05, 10.0, 40.0});
     const Files files = model_files(draw, pmt_step, tot_step);
     const int period = static_cast<int>(adc_step / pmt_step + 0.001);
-    pelorin::MultiPMT module(files.time, files.amplitude, pmt_step, tot_step, files.second_shape,
-                             draw.uniform(0.05, 1.2), draw.pick({0.0, 2e-9, 10e-9}), draw.pick({0.0, 0.02, 0.2}),
-                             draw.pick({0.0, 1e-10, 1e-9}), adc_step, files.shape,
-                             draw.pick({0, -1, 1, period - 1, period}), draw.uniform(5.0, 200.0),
-                             draw.pick({0.0, 100.0, 20.5}), draw.pick({0.0, 1.5}),
-                             draw.pick({4095.0, 150.0, 65535.0}), draw.pick({0.0, 3e-9, -2e-9, 1e-7}),
-                             draw.integer(-5, 1000000));
+    pelorin::MultiPMT module(
+        files.time, files.amplitude, pmt_step, tot_step, files.second_shape, draw.uniform(0.05, 1.2),
+        draw.pick({0.0, 2e-9, 10e-9}), draw.pick({0.0, 0.02, 0.2}), draw.pick({0.0, 1e-10, 1e-9}), adc_step,
+        files.shape, draw.pick({0, -1, 1, period - 1, period}), draw.uniform(5.0, 200.0),
+        draw.pick({0.0, 100.0, 20.5}), draw.pick({0.0, 1.5}), draw.pick({4095.0, 150.0, 65535.0}),
+        draw.pick({0.0, 3e-9, -2e-9, 1e-7}), draw.integer(-5, 1000000));
     for (int call = 0; call < 3; ++call) {
         const std::vector<double> pes = draw.pe_times();
         add_call(digest, module, [&] { return module.simulate(pes, 7 - call); });

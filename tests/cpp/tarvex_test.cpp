@@ -14,8 +14,13 @@ using Window = std::vector<std::uint16_t>;
 
 TEST(TarvexTrigger, TimeSplitTruncatesAndSumIsSinglePrecision) {
     const std::tuple<double, std::uint32_t, std::uint32_t> times[] = {
-        {0.0, 0, 0},         {8e-9, 0, 2},       {1.2e-8, 0, 3},  {3.5e-9, 0, 0},
-        {0.5, 0, 124999999}, {1.000000012, 1, 3}, {123.456789012, 123, 114197253},
+        {0.0, 0, 0},
+        {8e-9, 0, 2},
+        {1.2e-8, 0, 3},
+        {3.5e-9, 0, 0},
+        {0.5, 0, 124999999},
+        {1.000000012, 1, 3},
+        {123.456789012, 123, 114197253},
     };
     for (const auto& [time, seconds, ticks] : times) {
         const auto split = corvane::split_readout_time(time);
@@ -156,7 +161,8 @@ TEST(Tarvex, ExternalTriggerWindowsAreForced) {
     ASSERT_EQ(records.size(), 3u);
     EXPECT_EQ(std::tie(records[0].channel, records[0].waveform), std::tuple(5, Window(3, 101)));
     EXPECT_EQ(std::tie(records[1].waveform, records[2].waveform), std::tuple(Window(2, 101), Window(2, 101)));
-    EXPECT_TRUE(throws_with<std::runtime_error>([&] { model.simulate_external_trigger({}, {0.0, -1.0}, 1e-8, 0); },
+    const auto negative_trigger = [&] { model.simulate_external_trigger({}, {0.0, -1.0}, 1e-8, 0); };
+    EXPECT_TRUE(throws_with<std::runtime_error>(negative_trigger,
                                                 "External trigger time cannot be negative: -1.000000s.", true));
 }
 
