@@ -252,8 +252,8 @@ void bind_host_vector(py::module_& m) {
     constexpr const char* extend_doc = "Extend the list by appending all the items in the given list";
 
     py::class_<Host, std::shared_ptr<Host>> cls(m, container_name<T>, py::module_local());
-    cls.def(py::init<>());
-    cls.def(py::init([](const Host& other) { return Host(other.items()); }), "Copy constructor");
+    cls.def(py::init([] { return std::make_shared<Host>(); }));
+    cls.def(py::init([](const Host& other) { return std::make_shared<Host>(other.items()); }), "Copy constructor");
     if constexpr (E::comparable) {
         bind_equality(cls);
     }
@@ -263,7 +263,7 @@ void bind_host_vector(py::module_& m) {
     cls.def(
         "append", [](Host& c, const Arg& x) { append(c, Items{E::value(x)}); }, py::arg("x"),
         "Add an item to the end of the list");
-    cls.def(py::init([](const py::iterable& items) { return Host(converted_items<T>(items)); }));
+    cls.def(py::init([](const py::iterable& items) { return std::make_shared<Host>(converted_items<T>(items)); }));
     cls.def(
         "clear",
         [](Host& c) {
@@ -327,7 +327,7 @@ void bind_host_vector(py::module_& m) {
             for (std::size_t k = 0, index = start; k < length; ++k, index += step) {
                 copies.push_back(items[index]);
             }
-            return Host(std::move(copies));
+            return std::make_shared<Host>(std::move(copies));
         },
         py::arg("s"), "Retrieve list elements using a slice object");
     cls.def("__setitem__", &assign_slice<T>, "Assign list elements using a slice object");

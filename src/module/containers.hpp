@@ -235,10 +235,11 @@ struct host_vector_caster {
     operator Vector&() { return cast_op<Host&>(host).items(); }
 
     static handle cast(Vector&& values, return_value_policy, handle parent) {
-        return make_caster<Host>::cast(Host(std::move(values)), return_value_policy::move, parent);
+        return make_caster<std::shared_ptr<Host>>::cast(std::make_shared<Host>(std::move(values)),
+                                                        return_value_policy::take_ownership, parent);
     }
-    static handle cast(const Vector& values, return_value_policy, handle parent) {
-        return make_caster<Host>::cast(Host(values), return_value_policy::move, parent);
+    static handle cast(const Vector& values, return_value_policy policy, handle parent) {
+        return cast(Vector(values), policy, parent);
     }
 
 private:
