@@ -57,6 +57,15 @@ def rows(records):
     return [row(r) for r in records]
 
 
+def value_of(item):
+    """Comparable value of a container element: a number, a record's row, or (channel, times)."""
+    if isinstance(item, tuple):
+        return item[0], list(item[1])
+    if isinstance(item, (pelorin.DoubleVector, pelorin.uint16Vector)):
+        return list(item)
+    return item if isinstance(item, (int, float)) else row(item)
+
+
 def twin_rows(make, first, second, make_twin=None):
     """Rows of `first` on a model from `make` and of `second` on an identically seeded one from `make_twin`."""
     return rows(first(make())), rows(second((make_twin or make)()))

@@ -71,7 +71,8 @@ FAILURES = [  # (models, constructor overrides, call on the model or None, host 
     *[(CAMERA, {key: value}, None, TypeError, None) for key, value in [
         ("early_handling", 2), ("trigger_kernel", (1, 1)), ("trigger_kernel", np.array([1, 1])),
         ("trigger_kernel", [1.5]), ("seed", 2**31), ("waveform_samples", 16.0)]],
-    *[(MODULE, {key: value}, None, TypeError, None) for key, value in [("adc_jitter", 0.0), ("early_handling", pelorin.WARN)]],
+    *[(MODULE, {key: value}, None, TypeError, None) for key, value in [("adc_jitter", 0.0),
+                                                                       ("early_handling", pelorin.WARN)]],
     *[(BOTH, {}, method_call, TypeError, None) for method_call in [
         call("simulate", ["a"]), call("simulate", [T0], 1.5), call("simulate", [T0], channel=2**31),
         call("calibrate_delay", num_pes=-1, num_sim=10), call("calibrate_delay", 10, 10.0),
