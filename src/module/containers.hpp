@@ -221,18 +221,14 @@ namespace pybind11::detail {
 
 /// A std::vector argument binds to the elements of its host container in place (a host
 /// list converts where the container allows it); a returned one is moved into a new
-/// container, and one returned by reference is copied into one.
+/// container, and one returned by reference is copied into one. The vector lives in the
+/// host object, not in the caster, so casts to references are allowed as for bound types.
 template <typename T>
-struct host_vector_caster {
+struct host_vector_caster : type_caster_base<pelorin::bindings::HostVector<T>> {
     using Vector = std::vector<T>;
     using Host = pelorin::bindings::HostVector<T>;
 
-    static constexpr auto name = make_caster<Host>::name;
-    template <typename U>
-    using cast_op_type = pybind11::detail::cast_op_type<U>;
-
-    bool load(handle source, bool convert) { return host.load(source, convert); }
-    operator Vector&() { return cast_op<Host&>(host).items(); }
+    operator Vector&() { return static_cast<Host&>(*this).items(); }
 
     static handle cast(Vector&& values, return_value_policy, handle parent) {
         return make_caster<std::shared_ptr<Host>>::cast(std::make_shared<Host>(std::move(values)),
@@ -241,9 +237,6 @@ struct host_vector_caster {
     static handle cast(const Vector& values, return_value_policy policy, handle parent) {
         return cast(Vector(values), policy, parent);
     }
-
-private:
-    make_caster<Host> host;
 };
 
 template <>
