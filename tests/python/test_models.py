@@ -112,6 +112,7 @@ def test_positional_order_and_accepted_kinds(arguments, make_tarvex, make_multip
 
 
 DECREASING, NEGATIVE = "3e-8 1\n2e-8 1\n1e-8 1\n", "1e-8 1\n2e-8 -1\n3e-8 1\n"  # spectrum file contents
+NARROW, STEEP = "0 0\n1e-300 1e300\n2e-300 0\n", "3.83e-8 0.2\n3.84e-8 2.78e307\n3.85e-8 0.1\n"  # drew NaN delays
 MENDED = {  # every checked argument at least once: zero, negative and non-finite steps, values beyond range
     "tarvex": dict(pmt_time_step=0.0, adc_step=0.5e-9, trigger_norm=0, gain=math.nan, offset=1e300, noise=math.inf,
                    preamp_clip=math.inf, clip=1e12, time_spectrum=DECREASING, amplitude_spectrum=NEGATIVE),
@@ -121,7 +122,8 @@ MENDED = {  # every checked argument at least once: zero, negative and non-finit
 }
 
 
-@pytest.mark.parametrize("kind, name, value", [(kind, *entry) for kind in MENDED for entry in MENDED[kind].items()])
+@pytest.mark.parametrize("kind, name, value", [(kind, *entry) for kind in MENDED for entry in MENDED[kind].items()] +
+                         [("tarvex", "time_spectrum", NARROW), ("multipmt", "amplitude_spectrum", STEEP)])
 def test_unusable_constructor_input_names_the_culprit(request, tmp_path, kind, name, value):
     expected = ValueError, rf"\b{name}\b"
     if isinstance(value, str):  # the content of a bad spectrum file
