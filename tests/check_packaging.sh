@@ -21,10 +21,10 @@ python="$work/venv/bin/python"
 # pyright runs on Node.js: the machine's, else one from a wheel.
 pyright=pyright
 command -v node >/dev/null || pyright="pyright[nodejs]"
-"$python" -m pip install --quiet build mypy "$pyright" pytest
+"$python" -m pip install --quiet build mypy "$pyright"
 "$python" -m build --sdist --outdir "$work/dist" . >/dev/null
 sdist=$(echo "$work"/dist/pelorin-*.tar.gz)
-"$python" -m pip install --quiet "$sdist[dask]"
+"$python" -m pip install --quiet "$sdist[dask,test]"
 (cd "$work" && "$python" -c 'import pelorin, pelorin_dask; print("imported pelorin", pelorin.__version__)')
 "$python" -m mypy.stubtest --allowlist tests/stubtest_allowlist.txt pelorin
 # Strict mode and the optional imports come from pyproject.toml; pelorin_dask as installed.

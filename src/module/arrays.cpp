@@ -167,25 +167,15 @@ std::optional<std::size_t> to_window_width(const py::handle& waveform_samples) {
     return static_cast<std::size_t>(*value);
 }
 
-/// The records container, refused if made by __new__ alone (its vector was never built).
-template <typename Records>
-const Records& constructed(const py::object& records) {
-    auto* instance = reinterpret_cast<py::detail::instance*>(records.ptr());
-    if (!py::detail::values_and_holders(instance).begin()->holder_constructed()) {
-        throw py::type_error("records is an uninitialised " + type_name(records));
-    }
-    return records.cast<const Records&>();
-}
-
 py::array records_to_array(const py::object& records, const py::object& waveform_samples) {
-    if (py::isinstance<CameraRecords>(records)) {
-        return camera_array(constructed<CameraRecords>(records), to_window_width(waveform_samples));
+    if (py::isinstance<HostVector<corvane::TarvexTrigger>>(records)) {
+        return camera_array(records.cast<const CameraRecords&>(), to_window_width(waveform_samples));
     }
-    if (py::isinstance<MultiPMTRecords>(records)) {
+    if (py::isinstance<HostVector<corvane::MultiPMTTrigger>>(records)) {
         if (!waveform_samples.is_none()) {
             throw py::value_error("waveform_samples applies to camera records only");
         }
-        return multipmt_array(constructed<MultiPMTRecords>(records));
+        return multipmt_array(records.cast<const MultiPMTRecords&>());
     }
     throw py::type_error("records must be a TarvexTriggerVector or a MultiPMTTriggerVector, not " +
                          type_name(records));

@@ -1,30 +1,17 @@
 #pragma once
 
 // Shared declarations of the binding files; every binding file includes this first so
-// that the vector types are opaque (bound containers, never converted to lists) everywhere.
+// that the vector types bind to the host containers (containers.hpp) everywhere.
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
-#include <pybind11/stl_bind.h>
 
 #include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "corvane/multipmt_trigger.hpp"
-#include "corvane/tarvex_trigger.hpp"
-
-namespace py = pybind11;
-
-using PEList = std::vector<std::pair<int, std::vector<double>>>;
-
-PYBIND11_MAKE_OPAQUE(std::vector<double>)
-PYBIND11_MAKE_OPAQUE(std::vector<int>)
-PYBIND11_MAKE_OPAQUE(std::vector<std::uint16_t>)
-PYBIND11_MAKE_OPAQUE(std::vector<corvane::TarvexTrigger>)
-PYBIND11_MAKE_OPAQUE(std::vector<corvane::MultiPMTTrigger>)
-PYBIND11_MAKE_OPAQUE(PEList)
+#include "module/containers.hpp"
 
 namespace pelorin::bindings {
 
@@ -64,9 +51,15 @@ Raises
 RuntimeError
     If too many simulations do not produce a valid trigger)";
 
+/// The array overload of `simulate`: the array copied into a vector.
+template <typename Model>
+auto simulate_array(Model& model, const DoubleArray& pe_times, int channel) {
+    return model.simulate(to_vector(pe_times), channel);
+}
+
 /// Runs `simulate` once per PE-list entry, in list order, and concatenates the records.
 template <typename Model>
-auto simulate_each_entry(Model& model, const PEList& pe_list) {
+auto simulate_pe_list(Model& model, const PEList& pe_list) {
     decltype(model.simulate(std::vector<double>{}, 0)) records;
     for (const auto& [channel, times] : pe_list) {
         auto entry = model.simulate(times, channel);
@@ -78,6 +71,23 @@ auto simulate_each_entry(Model& model, const PEList& pe_list) {
         }
     }
     return records;
+}
+
+/// Registers `simulate`, container overload first, then the array overload.
+template <typename Model>
+void def_simulate(py::class_<Model>& cls, const char* doc) {
+    cls.def("simulate", &Model::simulate, py::arg("pe_times"), py::arg("channel") = 0,
+            with_times_type(doc, "List[float]").c_str());
+    cls.def("simulate", &simulate_array<Model>, py::arg("pe_times"), py::arg("channel") = 0,
+            with_times_type(doc, "numpy.ndarray").c_str());
+}
+
+/// Registers `calibrate_delay`, then `simulate_pe_list`, the last two methods of either model.
+template <typename Model>
+void def_calibration_and_pe_list(py::class_<Model>& cls, const char* pe_list_doc) {
+    cls.def("calibrate_delay", &Model::calibrate_delay, py::arg("num_pes"), py::arg("num_sim"),
+            calibrate_delay_doc);
+    cls.def("simulate_pe_list", &simulate_pe_list<Model>, py::arg("pe_list"), pe_list_doc);
 }
 
 void register_containers(py::module_& m);

@@ -7,22 +7,13 @@
 namespace pelorin::bindings {
 namespace {
 
-using Records = std::vector<corvane::TarvexTrigger>;
-
-Records simulate_overload_helper(Tarvex& model, const DoubleArray& pe_times, int channel) {
-    return model.simulate(to_vector(pe_times), channel);
-}
-
-Records simulate_external_trigger_overload_helper(Tarvex& model, const DoubleArray& pe_times,
-                                                  const DoubleArray& trigger_times,
-                                                  double readout_window, int channel) {
+std::vector<corvane::TarvexTrigger> simulate_external_trigger_overload_helper(Tarvex& model,
+                                                                              const DoubleArray& pe_times,
+                                                                              const DoubleArray& trigger_times,
+                                                                              double readout_window, int channel) {
     const std::vector<double> pes = to_vector(pe_times);
     const std::vector<double> triggers = to_vector(trigger_times);
     return model.simulate_external_trigger(pes, triggers, readout_window, channel);
-}
-
-Records simulate_pe_list_helper(Tarvex& model, const PEList& pe_list) {
-    return simulate_each_entry(model, pe_list);
 }
 
 constexpr const char* init_doc = R"(Constructor for Tarvex.
@@ -82,7 +73,8 @@ Returns
 List[TarvexTrigger]
     A vector of TarvexTrigger objects containing the simulated triggers)";
 
-constexpr const char* external_trigger_doc = R"(Simulates the Tarvex triggers for the given PE times and external trigger times.
+constexpr const char* external_trigger_doc =
+    R"(Simulates the Tarvex triggers for the given PE times and external trigger times.
 This functions simulates externally triggered readout, e.g. lab measurements.ADC simulation is forced for the full readout window to make sure noise is properly accounted for.
 
 Parameters
@@ -121,46 +113,44 @@ void register_early_handling(py::module_& m) {
         .value("WARN", Tarvex::EarlyHandling::WARN, "Warn and ignore early triggers")
         .value("THROW", Tarvex::EarlyHandling::THROW, "Throw on early triggers")
         .export_values();
+    refuse_uninitialised<Tarvex::EarlyHandling>();
 }
 
 void register_trigger_record(py::module_& m) {
     using corvane::TarvexTrigger;
-    py::class_<TarvexTrigger>(m, "TarvexTrigger", py::module_local())
-        .def_readwrite("channel", &TarvexTrigger::channel, "Channel number")
-        .def_readwrite("trigger_time_s", &TarvexTrigger::trigger_time_s, "Seconds since run start")
-        .def_readwrite("trigger_time_ticks", &TarvexTrigger::trigger_time_ticks,
-                       "Ticks since last full second (tick = 4ns)")
-        .def_readwrite("baseline", &TarvexTrigger::baseline, "Baseline in LSB")
-        .def_readwrite("intsum", &TarvexTrigger::intsum, "Waveform sum in LSB")
-        .def_readwrite("waveform", &TarvexTrigger::waveform, "ADC samples in LSB")
-        .def_readonly_static("SECONDS_PER_TICK", &TarvexTrigger::SECONDS_PER_TICK,
-                             "Number of seconds per tick (4ns)");
+    py::class_<ElementView<TarvexTrigger>> cls(m, "TarvexTrigger", py::module_local());
+    def_field<&TarvexTrigger::channel>(cls, "channel", "Channel number");
+    def_field<&TarvexTrigger::trigger_time_s>(cls, "trigger_time_s", "Seconds since run start");
+    def_field<&TarvexTrigger::trigger_time_ticks>(cls, "trigger_time_ticks",
+                                                  "Ticks since last full second (tick = 4ns)");
+    def_field<&TarvexTrigger::baseline>(cls, "baseline", "Baseline in LSB");
+    def_field<&TarvexTrigger::intsum>(cls, "intsum", "Waveform sum in LSB");
+    def_field<&TarvexTrigger::waveform>(cls, "waveform", "ADC samples in LSB");
+    cls.def_readonly_static("SECONDS_PER_TICK", &TarvexTrigger::SECONDS_PER_TICK,
+                            "Number of seconds per tick (4ns)");
+    refuse_uninitialised<ElementView<TarvexTrigger>>();
 }
 
 void register_model(py::module_& m) {
-    py::class_<Tarvex>(m, "Tarvex")
-        .def(py::init<const std::filesystem::path&, const std::filesystem::path&, double, double,
-                      const std::filesystem::path&, int, double, double, double, double, double, int,
-                      int, std::vector<int>, int, int, int, int, Tarvex::EarlyHandling>(),
-             py::arg("time_spectrum"), py::arg("amplitude_spectrum"), py::arg("pmt_time_step"),
-             py::arg("adc_step"), py::arg("pulse_shape"), py::arg("jitter"), py::arg("gain"),
-             py::arg("offset"), py::arg("preamp_clip"), py::arg("noise"), py::arg("clip"),
-             py::arg("waveform_samples"), py::arg("retrigger_offset"), py::arg("trigger_kernel"),
-             py::arg("adc_threshold"), py::arg("trigger_norm"), py::arg("trigger_offset"),
-             py::arg("seed"), py::arg("early_handling") = Tarvex::EarlyHandling::WARN, init_doc)
-        .def("simulate", &Tarvex::simulate, py::arg("pe_times"), py::arg("channel") = 0,
-             with_times_type(simulate_doc, "List[float]").c_str())
-        .def("simulate", &simulate_overload_helper, py::arg("pe_times"), py::arg("channel") = 0,
-             with_times_type(simulate_doc, "numpy.ndarray").c_str())
-        .def("simulate_external_trigger", &Tarvex::simulate_external_trigger, py::arg("pe_times"),
-             py::arg("trigger_times"), py::arg("readout_window"), py::arg("channel") = 0,
-             with_times_type(external_trigger_doc, "List[float]").c_str())
-        .def("simulate_external_trigger", &simulate_external_trigger_overload_helper,
-             py::arg("pe_times"), py::arg("trigger_times"), py::arg("readout_window"),
-             py::arg("channel") = 0, with_times_type(external_trigger_doc, "numpy.ndarray").c_str())
-        .def("calibrate_delay", &Tarvex::calibrate_delay, py::arg("num_pes"), py::arg("num_sim"),
-             calibrate_delay_doc)
-        .def("simulate_pe_list", &simulate_pe_list_helper, py::arg("pe_list"), pe_list_doc);
+    py::class_<Tarvex> cls(m, "Tarvex");
+    cls.def(py::init<const std::filesystem::path&, const std::filesystem::path&, double, double,
+                     const std::filesystem::path&, int, double, double, double, double, double, int, int,
+                     std::vector<int>, int, int, int, int, Tarvex::EarlyHandling>(),
+            py::arg("time_spectrum"), py::arg("amplitude_spectrum"), py::arg("pmt_time_step"), py::arg("adc_step"),
+            py::arg("pulse_shape"), py::arg("jitter"), py::arg("gain"), py::arg("offset"), py::arg("preamp_clip"),
+            py::arg("noise"), py::arg("clip"), py::arg("waveform_samples"), py::arg("retrigger_offset"),
+            py::arg("trigger_kernel"), py::arg("adc_threshold"), py::arg("trigger_norm"),
+            py::arg("trigger_offset"), py::arg("seed"), py::arg("early_handling") = Tarvex::EarlyHandling::WARN,
+            init_doc);
+    def_simulate(cls, simulate_doc);
+    cls.def("simulate_external_trigger", &Tarvex::simulate_external_trigger, py::arg("pe_times"),
+            py::arg("trigger_times"), py::arg("readout_window"), py::arg("channel") = 0,
+            with_times_type(external_trigger_doc, "List[float]").c_str());
+    cls.def("simulate_external_trigger", &simulate_external_trigger_overload_helper, py::arg("pe_times"),
+            py::arg("trigger_times"), py::arg("readout_window"), py::arg("channel") = 0,
+            with_times_type(external_trigger_doc, "numpy.ndarray").c_str());
+    def_calibration_and_pe_list(cls, pe_list_doc);
+    refuse_uninitialised<Tarvex>();
 }
 
 }  // namespace

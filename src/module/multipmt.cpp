@@ -7,16 +7,6 @@
 namespace pelorin::bindings {
 namespace {
 
-using Records = std::vector<corvane::MultiPMTTrigger>;
-
-Records simulate_overload_helper_multipmt(MultiPMT& model, const DoubleArray& pe_times, int channel) {
-    return model.simulate(to_vector(pe_times), channel);
-}
-
-Records simulate_pe_list_helper_multipmt(MultiPMT& model, const PEList& pe_list) {
-    return simulate_each_entry(model, pe_list);
-}
-
 // Unlike the other docstrings, this one ends with a line feed.
 constexpr const char* init_doc = R"(Constructor for MultiPMT.
 
@@ -89,32 +79,27 @@ List[MultiPMTTrigger]
 
 void register_trigger_record(py::module_& m) {
     using corvane::MultiPMTTrigger;
-    py::class_<MultiPMTTrigger>(m, "MultiPMTTrigger", py::module_local())
-        .def_readwrite("time", &MultiPMTTrigger::time, "Trigger time in seconds")
-        .def_readwrite("channel", &MultiPMTTrigger::channel, "Channel number")
-        .def_readwrite("time_over_threshold", &MultiPMTTrigger::time_over_threshold,
-                       "Time over threshold in seconds")
-        .def_readwrite("adc_sample", &MultiPMTTrigger::adc_sample, "ADC sample in LSB");
+    py::class_<ElementView<MultiPMTTrigger>> cls(m, "MultiPMTTrigger", py::module_local());
+    def_field<&MultiPMTTrigger::time>(cls, "time", "Trigger time in seconds");
+    def_field<&MultiPMTTrigger::channel>(cls, "channel", "Channel number");
+    def_field<&MultiPMTTrigger::time_over_threshold>(cls, "time_over_threshold", "Time over threshold in seconds");
+    def_field<&MultiPMTTrigger::adc_sample>(cls, "adc_sample", "ADC sample in LSB");
+    refuse_uninitialised<ElementView<MultiPMTTrigger>>();
 }
 
 void register_model(py::module_& m) {
     using Path = std::filesystem::path;
-    py::class_<MultiPMT>(m, "MultiPMT")
-        .def(py::init<const Path&, const Path&, double, double, const Path&, double, double, double,
-                      double, double, const Path&, int, double, double, double, double, double, int>(),
-             py::arg("time_spectrum"), py::arg("amplitude_spectrum"), py::arg("pmt_time_step"),
-             py::arg("tot_step"), py::arg("tot_pulse_shape"), py::arg("tot_threshold"),
-             py::arg("tot_dead_time"), py::arg("tot_noise"), py::arg("tot_jitter"),
-             py::arg("adc_step"), py::arg("adc_pulse_shape"), py::arg("adc_jitter"),
-             py::arg("adc_gain"), py::arg("adc_offset"), py::arg("adc_noise"), py::arg("adc_clip"),
-             py::arg("sample_delay"), py::arg("seed"), init_doc)
-        .def("simulate", &MultiPMT::simulate, py::arg("pe_times"), py::arg("channel") = 0,
-             with_times_type(simulate_doc, "List[float]").c_str())
-        .def("simulate", &simulate_overload_helper_multipmt, py::arg("pe_times"),
-             py::arg("channel") = 0, with_times_type(simulate_doc, "numpy.ndarray").c_str())
-        .def("calibrate_delay", &MultiPMT::calibrate_delay, py::arg("num_pes"), py::arg("num_sim"),
-             calibrate_delay_doc)
-        .def("simulate_pe_list", &simulate_pe_list_helper_multipmt, py::arg("pe_list"), pe_list_doc);
+    py::class_<MultiPMT> cls(m, "MultiPMT");
+    cls.def(py::init<const Path&, const Path&, double, double, const Path&, double, double, double, double, double,
+                     const Path&, int, double, double, double, double, double, int>(),
+            py::arg("time_spectrum"), py::arg("amplitude_spectrum"), py::arg("pmt_time_step"), py::arg("tot_step"),
+            py::arg("tot_pulse_shape"), py::arg("tot_threshold"), py::arg("tot_dead_time"), py::arg("tot_noise"),
+            py::arg("tot_jitter"), py::arg("adc_step"), py::arg("adc_pulse_shape"), py::arg("adc_jitter"),
+            py::arg("adc_gain"), py::arg("adc_offset"), py::arg("adc_noise"), py::arg("adc_clip"),
+            py::arg("sample_delay"), py::arg("seed"), init_doc);
+    def_simulate(cls, simulate_doc);
+    def_calibration_and_pe_list(cls, pe_list_doc);
+    refuse_uninitialised<MultiPMT>();
 }
 
 }  // namespace

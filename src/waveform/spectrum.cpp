@@ -57,6 +57,15 @@ void check_density_spectrum(const Spectrum& spectrum, const std::filesystem::pat
     if (!(area > 0.0) || !std::isfinite(area)) {
         fail_file("Spectrum file densities must enclose a positive, finite area", path);
     }
+    // The sampler divides densities and slopes by the area and squares the densities;
+    // where that overflows it draws NaN or infinite values.
+    for (std::size_t i = 0; i + 1 < x.size(); ++i) {
+        const double level = density[i] / area;
+        const double slope = (density[i + 1] - density[i]) / (x[i + 1] - x[i]) / area;
+        if (!std::isfinite(level * level + 2.0 * std::fabs(slope))) {
+            fail_file("Spectrum file densities are too narrow or too steep to sample", path);
+        }
+    }
 }
 
 void check_pulse_shape_values(const Spectrum& shape, const std::filesystem::path& path) {

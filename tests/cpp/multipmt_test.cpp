@@ -1,5 +1,5 @@
-#include "pelorin/adc_sim.hpp"
 #include "pelorin/multipmt.hpp"
+#include "pelorin/adc_sim.hpp"
 #include "pelorin/pmt_sim.hpp"
 #include "pelorin/tot_sim.hpp"
 #include "test_support.hpp"
@@ -104,8 +104,8 @@ TEST(MultiPMT, AdcSampleIsReadSampleDelayAfterTheHitStart) {
     EXPECT_NEAR(at_start.adc_sample, 150, 10);
     // 14 ns is still sample 3 and 23 ns sample 5; sample 2 lies before the pulse, -5 ns on
     // sample -1 and 1015 ns past its end.
-    for (const auto& [delay, stored] : {std::pair{-1e-9, true}, {8e-9, true}, {-4e-9, false}, {-2e-8, false},
-                                        {1e-6, false}}) {
+    for (const auto& [delay, stored] :
+         {std::pair{-1e-9, true}, {8e-9, true}, {-4e-9, false}, {-2e-8, false}, {1e-6, false}}) {
         c.sample_delay = delay;
         EXPECT_EQ(only_hit().adc_sample, stored ? at_start.adc_sample : 0) << delay;
     }
@@ -118,8 +118,8 @@ TEST(MultiPMT, ComposesPmtThenToTThenAdcOnOneEngine) {
     const TempFile time(c.time_spectrum), amplitude(c.amplitude_spectrum);
     const TempFile tot(c.tot_pulse_shape), adc(c.adc_pulse_shape);
     MultiPMT model = c.build_from(time, amplitude, tot, adc);
-    auto pmt = pelorin::make_pmt_sim(pelorin::read_spectrum_file(time),
-                                     pelorin::read_spectrum_file(amplitude), c.pmt_time_step);
+    auto pmt = pelorin::make_pmt_sim(pelorin::read_spectrum_file(time), pelorin::read_spectrum_file(amplitude),
+                                     c.pmt_time_step);
     const pelorin::ToTSim tot_sim(c.tot_step, {c.tot_step, tot_values}, c.tot_threshold, c.tot_dead_time,
                                   c.tot_noise, c.tot_jitter);
     const pelorin::ADCSim adc_sim(c.adc_step, {c.pmt_time_step, adc_values}, c.adc_jitter, c.adc_gain,

@@ -199,8 +199,7 @@ void camera_scenario(Draw& draw, Digest& triggered, Digest& external) {
                            draw.pick({4095.0, 300.0, -5.0}), draw.pick({0.0, 0.7, 3.0}),
                            draw.pick({4095.0, 1000.0, 65535.0, 70000.0}), samples,
                            draw.pick(draw.choices.retrigger_offsets), kernel, threshold, norm,
-                           draw.pick(draw.choices.trigger_offsets),
-                           draw.integer(-5, 1000000), policy);
+                           draw.pick(draw.choices.trigger_offsets), draw.integer(-5, 1000000), policy);
     for (int call = 0; call < 3; ++call) {
         const std::vector<double> pes = draw.pe_times();
         add_call(triggered, camera, [&] { return camera.simulate(pes, call - 1); });
@@ -221,13 +220,12 @@ void multipmt_scenario(Draw& draw, Digest& digest) {
     const double adc_step = pmt_step * draw.pick(draw.choices.module_adc_ratios);
     const Files files = model_files(draw, pmt_step, tot_step);
     const int period = static_cast<int>(adc_step / pmt_step + 0.001);
-    pelorin::MultiPMT module(files.time, files.amplitude, pmt_step, tot_step, files.second_shape,
-                             draw.uniform(0.05, 1.2), draw.pick({0.0, 2e-9, 10e-9}), draw.pick({0.0, 0.02, 0.2}),
-                             draw.pick({0.0, 1e-10, 1e-9}), adc_step, files.shape,
-                             draw.pick({0, -1, 1, period - 1, period}), draw.uniform(5.0, 200.0),
-                             draw.pick({0.0, 100.0, 20.5}), draw.pick({0.0, 1.5}),
-                             draw.pick({4095.0, 150.0, 65535.0}), draw.pick({0.0, 3e-9, -2e-9, 1e-7}),
-                             draw.integer(-5, 1000000));
+    pelorin::MultiPMT module(
+        files.time, files.amplitude, pmt_step, tot_step, files.second_shape, draw.uniform(0.05, 1.2),
+        draw.pick({0.0, 2e-9, 10e-9}), draw.pick({0.0, 0.02, 0.2}), draw.pick({0.0, 1e-10, 1e-9}), adc_step,
+        files.shape, draw.pick({0, -1, 1, period - 1, period}), draw.uniform(5.0, 200.0),
+        draw.pick({0.0, 100.0, 20.5}), draw.pick({0.0, 1.5}), draw.pick({4095.0, 150.0, 65535.0}),
+        draw.pick({0.0, 3e-9, -2e-9, 1e-7}), draw.integer(-5, 1000000));
     for (int call = 0; call < 3; ++call) {
         const std::vector<double> pes = draw.pe_times();
         add_call(digest, module, [&] { return module.simulate(pes, 7 - call); });

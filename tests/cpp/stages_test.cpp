@@ -82,13 +82,13 @@ TEST(ADCSim, DrawsPhaseEvenForEmptyInputThenOneNormalPerSample) {
 
 TEST(ADCSim, DigitiseClipsThenRoundsHalfAway) {
     const ADCSim adc = make_adc(0, 0.0, 60.0, 1000.0);  // gain 100, offset 20
-    EXPECT_EQ(adc.digitise(0.5, 0.4), 60);  // y clipped from 70 to 60
+    EXPECT_EQ(adc.digitise(0.5, 0.4), 60);              // y clipped from 70 to 60
     EXPECT_EQ(adc.digitise(0.5, 0.5), 61);
     EXPECT_EQ(adc.digitise(0.5, -100.0), 0);
     EXPECT_EQ(adc.digitise(-1.0, 3.0), 3);  // y floored at 0 before the noise
     EXPECT_EQ(make_adc(0, 0.0, 60.0, 62.0).digitise(0.5, 10.0), 62);
     EXPECT_EQ(make_adc(0, 0.0, 100.0, 100.0).digitise(0.125, 0.0), 33);  // 32.5 rounds away
-    EXPECT_EQ(make_adc(0, 0.0, -5.0, 100.0).digitise(1.0, 7.0), 2);  // the lower bound comes first
+    EXPECT_EQ(make_adc(0, 0.0, -5.0, 100.0).digitise(1.0, 7.0), 2);      // the lower bound comes first
 }
 
 TEST(TriggerSim, WorkedCasesOfWindowsThresholdAndDivision) {
@@ -102,7 +102,7 @@ TEST(TriggerSim, WorkedCasesOfWindowsThresholdAndDivision) {
     const Case cases[] = {
         // 6 and 7 lie within the retrigger offset, 9 and 20 inside a window: moved to its end.
         {{1}, 3, 5, 1, {{5, 9}, {6, 9}, {7, 9}, {9, 9}, {20, 9}}, {5, 15, 25}},
-        {{1}, 3, 5, 1, {{0, 9}}, {}},  // the first sample of a stretch is never evaluated
+        {{1}, 3, 5, 1, {{0, 9}}, {}},           // the first sample of a stretch is never evaluated
         {{1, 0, 0, 0}, 3, 5, 1, {{3, 9}}, {}},  // nor are the first K of the filtered stretch
         {{1, 0, 0, 0}, 3, 5, 1, {{4, 9}}, {4}},
         // The last trigger starts at first - ceil(K / 2) - waveform_samples, here -13 and -12.
@@ -111,7 +111,7 @@ TEST(TriggerSim, WorkedCasesOfWindowsThresholdAndDivision) {
         {{1}, 3, 5, 2, {{5, 11}}, {}},  // 11 / 2 = 5 is not above 5
         {{1}, 3, 5, 2, {{5, 12}}, {5}},
         {{-1}, 3, -4, 2, {{1, 7}, {2, 8}, {3, 8}}, {1}, 3},  // -7 / 2 truncates to -3
-        {{INT_MIN}, 3, 5, -1, {{2, 1}}, {2}},  // INT_MIN / -1 must not trap
+        {{INT_MIN}, 3, 5, -1, {{2, 1}}, {2}},                // INT_MIN / -1 must not trap
     };
     for (const auto& c : cases) {
         SparseWaveform<unsigned short> adc(4e-9);
@@ -161,7 +161,8 @@ TEST(ToTSim, NoiseIsAddedBeforeTheThreshold) {
         std::mt19937 engine(seed), twin(seed);
         const bool opens = std::normal_distribution<double>(0.0, 1.0)(twin) >= 0.5;
         EXPECT_EQ(make_tot(0.0, 0.0, 0.5, 1.0).simulate(pulse(10, 10, 0, -1), engine),
-                  (opens ? Hits{{1e-9, 2e-9}} : Hits{})) << "seed " << seed;
+                  (opens ? Hits{{1e-9, 2e-9}} : Hits{}))
+            << "seed " << seed;
     }
 }
 

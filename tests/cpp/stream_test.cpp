@@ -42,8 +42,8 @@ TEST(BlockEngine, DrawsTheEngineSequenceAndHandsItsStateBack) {
 TEST(PiecewiseLinearDraw, DrawsWhatTheStandardDistributionDraws) {
     std::mt19937 shapes(3);
     std::vector<std::pair<std::vector<double>, std::vector<double>>> spectra = {
-        {{0, 1}, {1, 1}},                    // flat: the linear branch
-        {{0, 1, 2, 3}, {0, 2, 2, 0}},        // zero densities at the ends
+        {{0, 1}, {1, 1}},                     // flat: the linear branch
+        {{0, 1, 2, 3}, {0, 2, 2, 0}},         // zero densities at the ends
         {{-5e-9, 1e-9, 2e-9}, {3, 0, 1e-3}},  // negative abscissae, steep slopes
     };
     std::vector<double> x(200), y(200);
@@ -52,7 +52,8 @@ TEST(PiecewiseLinearDraw, DrawsWhatTheStandardDistributionDraws) {
     }
     spectra.emplace_back(x, y);
     for (const auto& [boundaries, densities] : spectra) {
-        std::piecewise_linear_distribution<double> reference(boundaries.begin(), boundaries.end(), densities.begin());
+        std::piecewise_linear_distribution<double> reference(boundaries.begin(), boundaries.end(),
+                                                             densities.begin());
         const PiecewiseLinearDraw draw(reference);
         std::mt19937 a(11), b(11);
         for (int n = 0; n < 50000; ++n) {
@@ -74,7 +75,9 @@ TEST(TapOffsets, AgreeWithTheConvolutionIndexOfEveryTap) {
                     const std::int64_t i = (n % 3 == 0) ? near_zero(engine) : index(engine);
                     for (std::size_t k = 0; k < 30; ++k) {
                         const std::int64_t j = offsets.index(k, i);
-                        ASSERT_EQ(j, time_to_index(static_cast<double>(k) * (ratio * step) + static_cast<double>(i) * step, step))
+                        ASSERT_EQ(
+                            j, time_to_index(
+                                   static_cast<double>(k) * (ratio * step) + static_cast<double>(i) * step, step))
                             << "step " << step << ", ratio " << ratio << ", i " << i << ", k " << k;
                         ASSERT_TRUE(j >= i && j - i <= offsets.max_offset());
                     }
@@ -92,16 +95,18 @@ TEST(StableSortByIndex, SortsAndKeepsTheOrderOfEqualIndicesOnEveryPath) {
             for (std::size_t n = 0; n < size; ++n) {
                 const auto spread = static_cast<std::int64_t>(size) / 2 + 1;
                 const std::int64_t index =
-                    pattern == 0 ? std::uniform_int_distribution<std::int64_t>(-spread, spread)(engine)
-                    : pattern == 1 ? static_cast<std::int64_t>(n) * 1000 + std::uniform_int_distribution<int>(-1500, 1500)(engine)
+                    pattern == 0   ? std::uniform_int_distribution<std::int64_t>(-spread, spread)(engine)
+                    : pattern == 1 ? static_cast<std::int64_t>(n) * 1000 +
+                                         std::uniform_int_distribution<int>(-1500, 1500)(engine)
                                    : (std::int64_t{1} << 40) - static_cast<std::int64_t>(n) * 3;
                 impulses[n] = {index, static_cast<double>(n)};  // the amplitude records the original order
             }
             std::vector<Impulse> expected = impulses;
             std::stable_sort(expected.begin(), expected.end(), [](auto& a, auto& b) { return a.index < b.index; });
             stable_sort_by_index(impulses);
-            ASSERT_TRUE(std::equal(impulses.begin(), impulses.end(), expected.begin(), expected.end(),
-                                   [](auto& a, auto& b) { return a.index == b.index && a.amplitude == b.amplitude; }))
+            ASSERT_TRUE(
+                std::equal(impulses.begin(), impulses.end(), expected.begin(), expected.end(),
+                           [](auto& a, auto& b) { return a.index == b.index && a.amplitude == b.amplitude; }))
                 << size << " impulses, pattern " << pattern;
         }
     }

@@ -15,8 +15,13 @@ using Window = std::vector<std::uint16_t>;
 
 TEST(TarvexTrigger, TimeSplitTruncatesAndSumIsSinglePrecision) {
     const std::tuple<double, std::uint32_t, std::uint32_t> times[] = {
-        {0.0, 0, 0},         {8e-9, 0, 2},       {1.2e-8, 0, 3},  {3.5e-9, 0, 0},
-        {0.5, 0, 124999999}, {1.000000012, 1, 3}, {123.456789012, 123, 114197253},
+        {0.0, 0, 0},
+        {8e-9, 0, 2},
+        {1.2e-8, 0, 3},
+        {3.5e-9, 0, 0},
+        {0.5, 0, 124999999},
+        {1.000000012, 1, 3},
+        {123.456789012, 123, 114197253},
     };
     for (const auto& [time, seconds, ticks] : times) {
         const auto split = corvane::split_readout_time(time);
@@ -157,7 +162,8 @@ TEST(Tarvex, ExternalTriggerWindowsAreForced) {
     ASSERT_EQ(records.size(), 3u);
     EXPECT_EQ(std::tie(records[0].channel, records[0].waveform), std::tuple(5, Window(3, 101)));
     EXPECT_EQ(std::tie(records[1].waveform, records[2].waveform), std::tuple(Window(2, 101), Window(2, 101)));
-    EXPECT_TRUE(throws_with<std::runtime_error>([&] { model.simulate_external_trigger({}, {0.0, -1.0}, 1e-8, 0); },
+    const auto negative_trigger = [&] { model.simulate_external_trigger({}, {0.0, -1.0}, 1e-8, 0); };
+    EXPECT_TRUE(throws_with<std::runtime_error>(negative_trigger,
                                                 "External trigger time cannot be negative: -1.000000s.", true));
 }
 
@@ -175,7 +181,11 @@ TEST(Tarvex, RefusesTimesAndWindowsItCannotReadOutExactly) {
     // A 1 ns grid stays exact to about 2^40 steps: some 1100 s from the run start.
     EXPECT_NO_THROW(model.simulate({1000.0}, 0));
     for (const double time : {1200.0, -1200.0, 8e5, double(NAN)}) {
-        EXPECT_TRUE(throws_with<std::invalid_argument>([&] { model.simulate({0.0, time}, 0); }, "pe_times must be"))
+        EXPECT_TRUE(throws_with<std::invalid_argument>(
+            [&] {
+                model.simulate({0.0, time}, 0);
+            },
+            "pe_times must be"))
             << time;
     }
     EXPECT_TRUE(throws_with<std::invalid_argument>([&] { model.simulate_external_trigger({}, {1e4}, 1e-8, 0); },
@@ -188,8 +198,8 @@ TEST(Tarvex, RefusesTimesAndWindowsItCannotReadOutExactly) {
     Tarvex slow = coarse.build();
     EXPECT_TRUE(throws_with<std::invalid_argument>([&] { slow.simulate({4294967250.0}, 0); }, "32 bits"));
     EXPECT_NO_THROW(slow.simulate({4294967000.0}, 0));
-    EXPECT_TRUE(throws_with<std::invalid_argument>([&] { slow.simulate_external_trigger({}, {4294967296.0}, 1.0, 0); },
-                                                   "32 bits"));
+    EXPECT_TRUE(throws_with<std::invalid_argument>(
+        [&] { slow.simulate_external_trigger({}, {4294967296.0}, 1.0, 0); }, "32 bits"));
     // One window of 2^31 - 1 samples takes 4 GB; the call is refused where that cannot fit.
     c.waveform_samples = 2147483647;
     if (2.0 * c.waveform_samples > pelorin::checks::physical_memory()) {

@@ -6,6 +6,7 @@ import pytest
 
 import pelorin
 from pelorin import DoubleVector, PEListVector
+from support import twin_rows
 
 T0, T1, T2 = 2.0**-23, 2.0**-22, 3 * 2.0**-22  # exact in single precision
 TIMES = [T0, T1, T2]
@@ -19,76 +20,90 @@ ROUTED = {  # argument -> the PE times the model must see
 
 
 @pytest.mark.parametrize("name", ROUTED)
-def test_pe_time_arguments_arrive_in_element_order(make_model, twin, name):
+def test_pe_time_arguments_arrive_in_element_order(make_model, name):
     argument, times = ROUTED[name]
-    got, expected = twin(make_model, lambda m: m.simulate(argument, 3), lambda m: m.simulate(times, 3))
+    got, expected = twin_rows(make_model, lambda m: m.simulate(argument, 3), lambda m: m.simulate(times, 3))
     assert got == expected and len(got) == len(times)
     if hasattr(make_model(), "simulate_external_trigger"):  # trigger times take the same route
-        got, expected = twin(make_model, lambda m: m.simulate_external_trigger([T1], argument, 4e-8, 2),
-                             lambda m: m.simulate_external_trigger(pe_times=[T1], trigger_times=times,
-                                                                   readout_window=4e-8, channel=2))
+        got, expected = twin_rows(make_model, lambda m: m.simulate_external_trigger([T1], argument, 4e-8, 2),
+                                  lambda m: m.simulate_external_trigger(pe_times=[T1], trigger_times=times,
+                                                                        readout_window=4e-8, channel=2))
         assert got == expected and [r[0] for r in got] == [2] * len(times)
 
 
-def test_keywords_and_default_channel(make_model, twin):
+def test_keywords_and_default_channel(make_model):
     assert {r.channel for r in make_model().simulate([T0, T1])} == {0}
     assert make_model().calibrate_delay(num_pes=2, num_sim=4) == make_model().calibrate_delay(2, 4)
-    got, expected = twin(make_model, lambda m: m.simulate(pe_times=[T0], channel=-7), lambda m: m.simulate([T0], -7))
+    got, expected = twin_rows(make_model, lambda m: m.simulate(pe_times=[T0], channel=-7),
+                              lambda m: m.simulate([T0], -7))
     assert got == expected != []
 
 
-def test_pe_list_equals_consecutive_calls(make_model, twin):
+def test_pe_list_equals_consecutive_calls(make_model):
     pes = PEListVector([(3, [T0, T2]), (1, [T1])])
-    got, expected = twin(make_model, lambda m: [*m.simulate_pe_list(PEListVector()), *m.simulate_pe_list(pe_list=pes)],
-                         lambda m: [*m.simulate([T0, T2], 3), *m.simulate([T1], 1)])  # an empty list draws nothing
+    got, expected = twin_rows(make_model,
+                              lambda m: [*m.simulate_pe_list(PEListVector()), *m.simulate_pe_list(pe_list=pes)],
+                              lambda m: [*m.simulate([T0, T2], 3), *m.simulate([T1], 1)])  # an empty list draws nothing
     assert got == expected and [r[0] for r in got] == [3, 3, 1]
     model = make_model()
     assert {type(r).__name__ for r in (model.simulate_pe_list(PEListVector()), model.simulate(T0))} == {
         type(model).__name__ + "TriggerVector"}
 
 
+def call(method, *args, **kwargs):
+    return method, args, kwargs
+
+
 BOTH, CAMERA, MODULE = ("tarvex", "multipmt"), ("tarvex",), ("multipmt",)
-FAILURES = {  # call on the model factory `make` -> (models, host exception, message pattern)
-    "make(amplitude_spectrum='/nonexistent/a')": (BOTH, RuntimeError, "^Failed to open spectrum file: /nonexistent/a"),
-    "make().calibrate_delay(0, 4)":
-        (BOTH, RuntimeError, r"^Too many simulations did not produce a valid trigger\. Calibration failed\.$"),
-    "make().calibrate_delay(2**64 - 1, 1)": (BOTH, ValueError, None),  # no vector holds that many PEs
-    "make().simulate(np.array([T0, math.nan]))": (BOTH, ValueError, "pe_times"),
-    "make().simulate_pe_list(PEListVector([(0, [math.inf])]))": (BOTH, ValueError, "pe_times"),
-    "make(early_handling=THROW).simulate_pe_list(PEListVector([(0, [1e-7]), (1, [-3e-8])]))":
-        (CAMERA, RuntimeError, r"^Early trigger at -\d+\.\d{6}s\.$"),
-    "make().simulate_external_trigger([], [0.0, -1.0], 1e-8)":
-        (CAMERA, RuntimeError, r"^External trigger time cannot be negative: -1\.000000s\.$"),
-    "make().simulate_external_trigger([], [1e-7], -1e-8)": (CAMERA, ValueError, None),
-    "make().simulate_external_trigger([], np.array([math.nan]), 1e-8)": (CAMERA, ValueError, "trigger_times"),
-    **dict.fromkeys(["make(early_handling=2)", "make(trigger_kernel=(1, 1))", "make(trigger_kernel=np.array([1, 1]))",
-                     "make(trigger_kernel=[1.5])", "make(seed=2**31)", "make(waveform_samples=16.0)"],
-                    (CAMERA, TypeError, None)),
-    **dict.fromkeys(["make(adc_jitter=0.0)", "make(early_handling=WARN)"], (MODULE, TypeError, None)),
-    **dict.fromkeys(["make(time_spectrum=3)", "make().simulate(['a'])", "make().simulate([T0], 1.5)",
-                     "make().simulate([T0], channel=2**31)", "make().calibrate_delay(num_pes=-1, num_sim=10)",
-                     "make().calibrate_delay(10, 10.0)", "make().calibrate_delay(2**64, 1)",
-                     "make().simulate_pe_list([(0, [T0])])", "make().simulate_pe_list([(0, DoubleVector([T0]))])"],
-                    (BOTH, TypeError, None)),
-}
+FAILURES = [  # (models, constructor overrides, call on the model or None, host exception, message pattern)
+    (BOTH, dict(amplitude_spectrum="/nonexistent/a"), None, RuntimeError, "^Failed to open spectrum file: /nonexi"),
+    (BOTH, {}, call("calibrate_delay", 0, 4), RuntimeError,
+     r"^Too many simulations did not produce a valid trigger\. Calibration failed\.$"),
+    (BOTH, {}, call("calibrate_delay", 2**64 - 1, 1), ValueError, None),  # no vector holds that many PEs
+    (BOTH, {}, call("simulate", np.array([T0, math.nan])), ValueError, "pe_times"),
+    (BOTH, {}, call("simulate_pe_list", PEListVector([(0, [math.inf])])), ValueError, "pe_times"),
+    (CAMERA, dict(early_handling=pelorin.THROW), call("simulate_pe_list", PEListVector([(0, [1e-7]), (1, [-3e-8])])),
+     RuntimeError, r"^Early trigger at -\d+\.\d{6}s\.$"),
+    (CAMERA, {}, call("simulate_external_trigger", [], [0.0, -1.0], 1e-8), RuntimeError,
+     r"^External trigger time cannot be negative: -1\.000000s\.$"),
+    (CAMERA, {}, call("simulate_external_trigger", [], [1e-7], -1e-8), ValueError, None),
+    (CAMERA, {}, call("simulate_external_trigger", [], np.array([math.nan]), 1e-8), ValueError, "trigger_times"),
+    *[(CAMERA, {key: value}, None, TypeError, None) for key, value in [
+        ("early_handling", 2), ("trigger_kernel", (1, 1)), ("trigger_kernel", np.array([1, 1])),
+        ("trigger_kernel", [1.5]), ("seed", 2**31), ("waveform_samples", 16.0)]],
+    *[(MODULE, {key: value}, None, TypeError, None) for key, value in [("adc_jitter", 0.0),
+                                                                       ("early_handling", pelorin.WARN)]],
+    *[(BOTH, {}, method_call, TypeError, None) for method_call in [
+        call("simulate", ["a"]), call("simulate", [T0], 1.5), call("simulate", [T0], channel=2**31),
+        call("calibrate_delay", num_pes=-1, num_sim=10), call("calibrate_delay", 10, 10.0),
+        call("calibrate_delay", 2**64, 1), call("simulate_pe_list", [(0, [T0])]),
+        call("simulate_pe_list", [(0, DoubleVector([T0]))])]],
+    (BOTH, dict(time_spectrum=3), None, TypeError, None),
+]
 
 
-@pytest.mark.parametrize("kind, call", [(kind, call) for call, (kinds, *_) in FAILURES.items() for kind in kinds])
-def test_failures_raise_the_mapped_host_error(request, kind, call):
-    _, error, pattern = FAILURES[call]
+@pytest.mark.parametrize("kind, overrides, method_call, error, pattern", [  # ids: model, case, method or argument
+    pytest.param(kind, *case, id=f"{kind}-{number}-{case[1][0] if case[1] else next(iter(case[0]))}")
+    for number, (kinds, *case) in enumerate(FAILURES) for kind in kinds])
+def test_failures_raise_the_mapped_host_error(request, kind, overrides, method_call, error, pattern):
     with pytest.raises(error, match=pattern):
-        eval(call, {**globals(), **vars(pelorin), "make": request.getfixturevalue(f"make_{kind}")})
+        model = request.getfixturevalue(f"make_{kind}")(**overrides)
+        if method_call:
+            method, args, kwargs = method_call
+            getattr(model, method)(*args, **kwargs)
 
 
-def test_positional_order_and_accepted_kinds(arguments, make_tarvex, make_multipmt, twin):
-    simulate = lambda m: m.simulate([1e-7, 4e-7])
+def test_positional_order_and_accepted_kinds(arguments, make_tarvex, make_multipmt):
+    def simulate(model):
+        return model.simulate([1e-7, 4e-7])
+
     for make, make_twin in [
         (lambda: pelorin.MultiPMT(*arguments["multipmt"].values()), make_multipmt),
         (lambda: pelorin.Tarvex(*arguments["tarvex"].values(), pelorin.WARN), make_tarvex),
         (lambda: make_tarvex(trigger_kernel=pelorin.IntVector([1, 1]), early_handling=pelorin.THROW, gain=50,
                              seed=np.int32(42)), make_tarvex),
     ]:
-        got, expected = twin(make, simulate, simulate, make_twin)
+        got, expected = twin_rows(make, simulate, simulate, make_twin)
         assert got == expected != []
     assert len(arguments["multipmt"]) == 18 and not hasattr(pelorin.MultiPMT, "simulate_external_trigger")
     for name in arguments["multipmt"]:  # none has a default
@@ -97,6 +112,7 @@ def test_positional_order_and_accepted_kinds(arguments, make_tarvex, make_multip
 
 
 DECREASING, NEGATIVE = "3e-8 1\n2e-8 1\n1e-8 1\n", "1e-8 1\n2e-8 -1\n3e-8 1\n"  # spectrum file contents
+NARROW, STEEP = "0 0\n1e-300 1e300\n2e-300 0\n", "3.83e-8 0.2\n3.84e-8 2.78e307\n3.85e-8 0.1\n"  # drew NaN delays
 MENDED = {  # every checked argument at least once: zero, negative and non-finite steps, values beyond range
     "tarvex": dict(pmt_time_step=0.0, adc_step=0.5e-9, trigger_norm=0, gain=math.nan, offset=1e300, noise=math.inf,
                    preamp_clip=math.inf, clip=1e12, time_spectrum=DECREASING, amplitude_spectrum=NEGATIVE),
@@ -106,7 +122,8 @@ MENDED = {  # every checked argument at least once: zero, negative and non-finit
 }
 
 
-@pytest.mark.parametrize("kind, name, value", [(kind, *entry) for kind in MENDED for entry in MENDED[kind].items()])
+@pytest.mark.parametrize("kind, name, value", [(kind, *entry) for kind in MENDED for entry in MENDED[kind].items()] +
+                         [("tarvex", "time_spectrum", NARROW), ("multipmt", "amplitude_spectrum", STEEP)])
 def test_unusable_constructor_input_names_the_culprit(request, tmp_path, kind, name, value):
     expected = ValueError, rf"\b{name}\b"
     if isinstance(value, str):  # the content of a bad spectrum file
@@ -117,10 +134,13 @@ def test_unusable_constructor_input_names_the_culprit(request, tmp_path, kind, n
 
 
 @pytest.mark.parametrize("handling, zeroed", [(pelorin.IGNORE, 0), (pelorin.WARN, 0), (None, 0), (pelorin.ZERO, 1)])
-def test_early_trigger_handling(make_tarvex, twin, capfd, handling, zeroed):
-    simulate = lambda m: m.simulate([-3e-8, 1e-7])  # the first readout window opens before time 0
-    make = (lambda: make_tarvex()) if handling is None else (lambda: make_tarvex(early_handling=handling))
-    got, late = twin(make, simulate, simulate, lambda: make_tarvex(early_handling=pelorin.IGNORE))
+def test_early_trigger_handling(make_tarvex, capfd, handling, zeroed):
+    def simulate(model):
+        return model.simulate([-3e-8, 1e-7])  # the first readout window opens before time 0
+
+    overrides = {} if handling is None else {"early_handling": handling}
+    got, late = twin_rows(lambda: make_tarvex(**overrides), simulate, simulate,
+                          lambda: make_tarvex(early_handling=pelorin.IGNORE))
     assert got[zeroed:] == late != [] and len(got) == len(late) + zeroed and all(r[1:3] == (0, 0) for r in got[:zeroed])
     out, err = capfd.readouterr()
     warned = re.fullmatch(r"\[Warning\] Ignoring early trigger at -\S+ s\.\n", err)

@@ -24,6 +24,11 @@ RUNTIME_TYPES = [
     (r"typing\.Annotated\[numpy\.typing\.ArrayLike, numpy\.float64\]", "ArrayLike"),
     (r"<(\w+\.\w+): -?\d+>", r"\1"),  # an enumeration member as a default
     (r"numpy\.ndarray", "NDArray[numpy.void]"),  # the structured record arrays
+    # Container elements and iterators, named before their host classes are registered.
+    (r"pelorin::bindings::ElementView<(?:corvane::)?(\w+)>", r"\1"),
+    (r"pelorin::bindings::\(anonymous namespace\)::HostIterator<(.*)>$", lambda m: "Iterator[{}]".format(
+        {"double": "float", "int": "int", "unsigned short": "int"}.get(m[1], "tuple[int, DoubleVector]"
+                                                                     if m[1].startswith("std::pair") else m[1]))),
     (r"pelorin\.|corvane::|collections\.abc\.", ""),
 ]
 # Host lists convert implicitly wherever these containers are parameters.
