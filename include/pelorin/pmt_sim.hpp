@@ -50,9 +50,16 @@ inline PiecewiseLinearPMTSim make_pmt_sim(const Spectrum& time_spectrum,
     return PiecewiseLinearPMTSim{density(time_spectrum), density(amplitude_spectrum), step};
 }
 
-/// Largest delay magnitude that a time spectrum with increasing abscissae can draw.
+/// Bound on the delay magnitude that a time spectrum with increasing abscissae can draw.
+/// The sampler's quadratic loses digits on nearly flat segments, which can carry a draw
+/// past the end of its interval by about its width: two of the widest intervals cover it.
 inline double largest_delay(const Spectrum& time_spectrum) {
-    return std::max(std::fabs(time_spectrum.first.front()), std::fabs(time_spectrum.first.back()));
+    const std::vector<double>& x = time_spectrum.first;
+    double widest = 0.0;
+    for (std::size_t i = 1; i < x.size(); ++i) {
+        widest = std::max(widest, x[i] - x[i - 1]);
+    }
+    return std::max(std::fabs(x.front()), std::fabs(x.back())) + 2.0 * widest;
 }
 
 }  // namespace pelorin

@@ -23,7 +23,8 @@ Spectrum read_pulse_shape(const std::filesystem::path& path, double step, const 
 
 /// Throws std::ios_base::failure naming the file unless the spectrum can serve as a
 /// piecewise-linear density: finite, strictly increasing abscissae and finite,
-/// non-negative densities enclosing a positive, finite area.
+/// non-negative densities enclosing a positive, finite area, with no interval so narrow
+/// or so steep that the sampler's arithmetic overflows.
 void check_density_spectrum(const Spectrum& spectrum, const std::filesystem::path& path);
 
 /// Throws std::ios_base::failure naming the file if a pulse shape holds a value that
