@@ -1,8 +1,6 @@
-// Pins the records of both models, bit for bit, over a few hundred seeded scenarios.
-//
-// Every record field, every exception, every warning line and the engine state after
-// every call enter one digest per group of calls. A digest that moves means the output
-// moved: find the draw or the rounding that changed instead of updating the value.
+// Pins every record field, exception, warning line and engine state of both models over a
+// few hundred seeded scenarios. A digest that moves means the output moved: find the draw
+// or the rounding that changed instead of updating the value.
 
 #include <cstring>
 #include <iostream>
@@ -77,7 +75,6 @@ void add_call(Digest& d, Model& model, Call&& call) {
     d.add(engine.str());
 }
 
-/// The choices that set the size and reach of the scenarios.
 struct Choices {
     std::vector<int> pe_counts{0, 1, 2, 5, 20, 80, 300};
     std::vector<double> pe_spans{30e-9, 1e-6, 10e-6};
@@ -91,7 +88,6 @@ struct Choices {
     int longest_trigger_kernel = 5;
 };
 
-/// Scenario parameters drawn from the test's own engine.
 struct Draw {
     std::mt19937 rng;
     Choices choices;
@@ -247,8 +243,7 @@ TEST(Regression, RecordsAndEngineStatesOfSeededScenariosKeepTheirDigests) {
     EXPECT_EQ(multipmt.hex(), "227fa78402c54ea1");
 }
 
-// Long unsorted PE lists, times tens of seconds from the run start, long windows and kernel steps
-// that are not whole multiples of the analog step.
+// Long PE lists, times tens of seconds out, long windows, ToT steps off the analog grid.
 TEST(Regression, LargeAndUnevenScenariosKeepTheirDigests) {
     Choices wide;
     wide.pe_counts = {0, 700, 3000, 8000};

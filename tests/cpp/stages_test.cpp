@@ -1,5 +1,11 @@
+// Worked examples of each stage on its own: the grid, the convolution, the spectrum
+// reader, and the PMT, ADC, trigger and ToT stages with their draws.
+
+#include <type_traits>
+
 #include "pelorin/adc_sim.hpp"
 #include "pelorin/pmt_sim.hpp"
+#include "pelorin/tarvex.hpp"
 #include "pelorin/tot_sim.hpp"
 #include "pelorin/trigger_sim.hpp"
 #include "test_support.hpp"
@@ -10,6 +16,88 @@ using namespace pelorin;
 using namespace pelorin::test;
 using Hits = std::vector<ToTHit>;
 
+TEST(TimeToIndex, ToleranceNearGridPointsOnBothSidesOfZero) {
+    const std::pair<double, std::int64_t> cases[] = {
+        {2.9995, 3}, {2.998, 2},  {2.5, 2},      {0.0, 0},   {-0.0, 0},    {0.9985, 0},
+        {-0.5, 0},   {-0.998, 0}, {-0.9995, -1}, {-1.0, -1}, {-1.998, -1}, {-1.9995, -2},
+    };
+    for (const auto& [time, index] : cases) {
+        EXPECT_EQ(time_to_index(time, 1.0), index) << "time " << time;
+    }
+    for (const double step : {4e-9, 0.1e-9, 1.0 / 3.0}) {  // index * step maps back to index
+        for (std::int64_t i = -2000; i <= 2000; ++i) {
+            ASSERT_EQ(time_to_index(static_cast<double>(i) * step, step), i) << "step " << step;
+        }
+    }
+}
+
+// Random sparse inputs around zero against brute-force sums over every (sample, tap) pair
+// in that order, for tap steps on both sides of the switch between the cursor walk and
+// the merge. Integer sums are formed in 64 bits and wrapped to 32 at the end.
+template <typename T, typename U, typename SampleDraw, typename TapDraw>
+void check_against_reference(std::mt19937& engine, SampleDraw sample, TapDraw tap) {
+    using Sum = std::conditional_t<std::is_same_v<T, int>, std::int64_t, double>;
+    std::uniform_int_distribution<int> count(1, 40), gap(1, 6);
+    const double steps[] = {1.0, 0.1e-9, 4e-9};
+    for (const double ratio : {1.0, 0.25, 0.5, 1.0015, 2.0, 2.5}) {
+        for (int round = 0; round < 75; ++round) {
+            const double step = steps[round % 3];
+            SparseWaveform<U> input(step);
+            for (std::int64_t n = count(engine), index = -60; n > 0; --n) {
+                input.samples.emplace_back(index += gap(engine), sample(engine));
+            }
+            SparseConvolution<T> convolution{ratio * step, std::vector<T>(count(engine) % 12 + 1)};
+            std::map<std::int64_t, Sum> sums;
+            for (std::size_t k = 0; k < convolution.kernel.size(); ++k) {
+                convolution.kernel[k] = tap(engine);
+            }
+            for (const auto& [index, x] : input.samples) {
+                for (std::size_t k = 0; k < convolution.kernel.size(); ++k) {
+                    const double t = static_cast<double>(k) * convolution.step + static_cast<double>(index) * step;
+                    sums[time_to_index(t, step)] += static_cast<Sum>(x) * convolution.kernel[k];
+                }
+            }
+            Samples<T> expected;
+            for (const auto& [index, sum] : sums) {
+                expected.emplace_back(index, static_cast<T>(sum));
+            }
+            const auto output = convolution.convolve(input);
+            ASSERT_EQ(output.samples, expected) << "ratio " << ratio << ", step " << step;
+            ASSERT_EQ(output.step, step);
+        }
+    }
+}
+
+TEST(SparseConvolution, MatchesBruteForceForAllTapSteps) {
+    std::mt19937 engine(2024);
+    std::normal_distribution<double> value(0.0, 10.0);
+    check_against_reference<double, double>(engine, value, value);
+    std::uniform_int_distribution<int> adc(0, 65535), tap(-40000, 40000);  // products overflow 32 bits
+    check_against_reference<int, unsigned short>(
+        engine, [&](std::mt19937& e) { return static_cast<unsigned short>(adc(e)); }, tap);
+}
+
+TEST(ReadSpectrum, PairsNumbersUntilUnpairedNumberOrText) {
+    const std::pair<const char*, Spectrum> cases[] = {
+        {"0 1\n1e-9\t0.5 2e-9\n  0\n", {{0.0, 1e-9, 2e-9}, {1.0, 0.5, 0.0}}},
+        {"3 -1 2 4.5E1", {{3.0, 2.0}, {-1.0, 45.0}}},  // kept in file order, unchecked
+        {"1 2 3 4 5", {{1.0, 3.0}, {2.0, 4.0}}},
+        {"1 2\n3 4\nword\n5 6\n", {{1.0, 3.0}, {2.0, 4.0}}},
+        {"1 2\n3 4\n5 x 7 8\n", {{1.0, 3.0}, {2.0, 4.0}}},
+    };
+    for (const auto& [text, spectrum] : cases) {
+        EXPECT_EQ(Tarvex::read_spectrum(TempFile(text)), spectrum) << text;
+    }
+    for (const char* text : {"", "1 2\n", "1 2 3", "time amplitude\n0 1\n1 2\n", "0,1\n1,2\n"}) {
+        EXPECT_TRUE(throws_with<std::ios_base::failure>([&] { Tarvex::read_spectrum(TempFile(text)); },
+                                                        "Spectrum file must contain at least two data points."))
+            << text;
+    }
+    const Path missing = TempFile("").gone();
+    EXPECT_TRUE(throws_with<std::ios_base::failure>([&] { Tarvex::read_spectrum(missing); },
+                                                    "Failed to open spectrum file: " + missing.native()));
+}
+
 // `n` draws of one distribution object from `engine`, in order.
 template <typename Distribution>
 std::vector<double> draw(std::mt19937& engine, Distribution&& distribution, int n) {
@@ -18,25 +106,6 @@ std::vector<double> draw(std::mt19937& engine, Distribution&& distribution, int 
         values.push_back(distribution(engine));
     }
     return values;
-}
-
-TEST(PMTSim, DrawsDelayThenAmplitudePerPEInListOrder) {
-    // Delays of 10 to 30 ns and amplitudes of 0.5 to 1.5, so that a swapped draw order shows.
-    const Spectrum delays{{10e-9, 20e-9, 30e-9}, {0.0, 1.0, 0.2}}, amplitudes{{0.5, 1.0, 1.5}, {0.1, 1.0, 0.0}};
-    std::mt19937 engine(5), twin(5), shuffle(3);
-    EXPECT_TRUE(make_pmt_sim(delays, amplitudes, 1e-9).simulate({}, engine).samples.empty());
-    // Unsorted and negative times; on the coarse grid most PEs share an index.
-    const auto pe_times = draw(shuffle, std::uniform_real_distribution<double>(-50e-9, 50e-9), 500);
-    for (const double step : {0.1e-9, 5e-9}) {
-        auto stage = make_pmt_sim(delays, amplitudes, step);
-        SparseWaveform<double> reference(step);
-        for (const double time : pe_times) {
-            const double delay = stage.time_distribution(twin);
-            reference.add_sample(delay + time, stage.amplitude_distribution(twin));
-        }
-        EXPECT_EQ(make_pmt_sim(delays, amplitudes, step).simulate(pe_times, engine).samples, reference.samples);
-        EXPECT_EQ(engine, twin);
-    }
 }
 
 // 0.1 ns analog grid, 4 ns ADC period: 40 analog steps per sample.
@@ -81,14 +150,17 @@ TEST(ADCSim, DrawsPhaseEvenForEmptyInputThenOneNormalPerSample) {
 }
 
 TEST(ADCSim, DigitiseClipsThenRoundsHalfAway) {
-    const ADCSim adc = make_adc(0, 0.0, 60.0, 1000.0);  // gain 100, offset 20
-    EXPECT_EQ(adc.digitise(0.5, 0.4), 60);              // y clipped from 70 to 60
-    EXPECT_EQ(adc.digitise(0.5, 0.5), 61);
-    EXPECT_EQ(adc.digitise(0.5, -100.0), 0);
-    EXPECT_EQ(adc.digitise(-1.0, 3.0), 3);  // y floored at 0 before the noise
-    EXPECT_EQ(make_adc(0, 0.0, 60.0, 62.0).digitise(0.5, 10.0), 62);
-    EXPECT_EQ(make_adc(0, 0.0, 100.0, 100.0).digitise(0.125, 0.0), 33);  // 32.5 rounds away
-    EXPECT_EQ(make_adc(0, 0.0, -5.0, 100.0).digitise(1.0, 7.0), 2);      // the lower bound comes first
+    const std::tuple<double, double, double, double, int> cases[] = {
+        // preamp clip, clip, input, noise, sample; gain 100, offset 20
+        {60, 1000, 0.5, 0.4, 60},  // y clipped from 70 to 60
+        {60, 1000, 0.5, 0.5, 61}, {60, 1000, 0.5, -100, 0},
+        {60, 1000, -1.0, 3.0, 3},                              // y floored at 0 before the noise
+        {60, 62, 0.5, 10.0, 62},  {100, 100, 0.125, 0.0, 33},  // 32.5 rounds away
+        {-5, 100, 1.0, 7.0, 2},                                // the lower bound comes first
+    };
+    for (const auto& [preamp_clip, clip, x, noise, sample] : cases) {
+        EXPECT_EQ(make_adc(0, 0.0, preamp_clip, clip).digitise(x, noise), sample) << x << " + " << noise;
+    }
 }
 
 TEST(TriggerSim, WorkedCasesOfWindowsThresholdAndDivision) {
@@ -154,13 +226,10 @@ TEST(ToTSim, WorkedPulsesWithAndWithoutDeadTime) {
     auto gaps = pulse(44, 55, 44, 55, pulse(23, 26, 23, 26, pulse(10, 21, 12, 20)));
     gaps.samples.emplace_back(70, 0.0);
     EXPECT_EQ(make_tot(0.5e-9).simulate(gaps, engine), (Hits{{1e-9, 2e-9}, {4 * 1e-9, 7 * 1e-9}}));
-}
-
-TEST(ToTSim, NoiseIsAddedBeforeTheThreshold) {
     for (std::uint32_t seed = 1; seed <= 20; ++seed) {  // a lone 0 at 1 ns opens when its noise reaches 0.5
-        std::mt19937 engine(seed), twin(seed);
+        std::mt19937 noisy(seed), twin(seed);
         const bool opens = std::normal_distribution<double>(0.0, 1.0)(twin) >= 0.5;
-        EXPECT_EQ(make_tot(0.0, 0.0, 0.5, 1.0).simulate(pulse(10, 10, 0, -1), engine),
+        EXPECT_EQ(make_tot(0.0, 0.0, 0.5, 1.0).simulate(pulse(10, 10, 0, -1), noisy),
                   (opens ? Hits{{1e-9, 2e-9}} : Hits{}))
             << "seed " << seed;
     }

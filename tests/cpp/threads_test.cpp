@@ -1,8 +1,8 @@
-// Separate models on separate threads share no mutable state: every thread gets the
-// records that the same calls give on one thread. Built with ThreadSanitizer (the tsan
-// preset), any data race between the threads fails the run.
+// Separate models on separate threads share no mutable state: models built and run on
+// threads give what they give on one thread, and copies made there, by construction or
+// by assignment, give what their source gives next. Built with ThreadSanitizer (the
+// tsan preset), any data race between the threads fails the run.
 
-#include <functional>
 #include <thread>
 
 #include "pelorin/multipmt.hpp"
@@ -12,50 +12,45 @@
 namespace {
 
 using namespace pelorin::test;
-using Early = pelorin::Tarvex::EarlyHandling;
+using Results = std::vector<double>;
 
 /// Samples of t / rise * exp(1 - t / rise), peaking at 1 after `rise` steps.
-std::vector<double> alpha_pulse(int taps, double rise) {
+std::string alpha_pulse(double step, int taps, double rise) {
     std::vector<double> values;
     for (int k = 0; k < taps; ++k) {
         values.push_back(k / rise * std::exp(1.0 - k / rise));
     }
-    return values;
+    return shape_text(step, values);
 }
 
 struct Files {
-    TempFile time{"1e-8 0.5\n1.05e-8 2\n1.1e-8 1\n"};
-    TempFile amplitude{"0.5 0\n1 1\n1.5 0\n"};
-    TempFile pulse{shape_text(1e-9, alpha_pulse(20, 4.0))};
-    TempFile tot_pulse{shape_text(2e-9, alpha_pulse(10, 2.0))};
+    TempFile time{"1e-8 0.5\n1.05e-8 2\n1.1e-8 1\n"}, amplitude{"0.5 0\n1 1\n1.5 0\n"};
+    TempFile pulse{alpha_pulse(1e-9, 20, 4.0)}, tot_pulse{alpha_pulse(2e-9, 10, 2.0)};
+
+    pelorin::Tarvex camera(int seed) const {
+        return pelorin::Tarvex(time, amplitude, 1e-9, 4e-9, pulse, -1, 50.0, 20.0, 4095.0, 1.0, 4095.0, 16, 4,
+                               {1, 1}, 60, 1, 0, seed, pelorin::Tarvex::EarlyHandling::IGNORE);
+    }
+    pelorin::MultiPMT module(int seed) const {
+        return pelorin::MultiPMT(time, amplitude, 1e-9, 2e-9, tot_pulse, 0.3, 4e-9, 0.02, 1e-10, 4e-9, pulse, -1,
+                                 50.0, 20.0, 1.0, 4095.0, 8e-9, seed);
+    }
 };
-
-pelorin::Tarvex camera(const Files& f, int seed) {
-    return pelorin::Tarvex(f.time, f.amplitude, 1e-9, 4e-9, f.pulse, -1, 50.0, 20.0, 4095.0, 1.0, 4095.0, 16, 4,
-                           {1, 1}, 60, 1, 0, seed, Early::IGNORE);
-}
-
-pelorin::MultiPMT module(const Files& f, int seed) {
-    return pelorin::MultiPMT(f.time, f.amplitude, 1e-9, 2e-9, f.tot_pulse, 0.3, 4e-9, 0.02, 1e-10, 4e-9, f.pulse,
-                             -1, 50.0, 20.0, 1.0, 4095.0, 8e-9, seed);
-}
 
 std::vector<double> pe_times(int seed) {
     std::mt19937 rng(static_cast<unsigned>(seed));
-    std::uniform_real_distribution<double> time(0.0, 20e-6);
     std::vector<double> times(400);
     for (auto& t : times) {
-        t = time(rng);
+        t = std::uniform_real_distribution<double>(0.0, 20e-6)(rng);
     }
     return times;
 }
 
-/// Every field of every record of a few calls of each kind, and the calibrated delay.
-std::vector<double> workload(pelorin::Tarvex& model, int seed) {
-    std::vector<double> out;
+/// Every field of every record of a few calls, and the calibrated delay.
+Results run(pelorin::Tarvex& model, int seed = 0) {
+    Results out;
     for (const auto& r : model.simulate(pe_times(seed), seed)) {
-        out.insert(out.end(), {double(r.channel), double(r.trigger_time_s), double(r.trigger_time_ticks),
-                               r.baseline, r.intsum});
+        out.insert(out.end(), {double(r.trigger_time_s), double(r.trigger_time_ticks), r.baseline, r.intsum});
         out.insert(out.end(), r.waveform.begin(), r.waveform.end());
     }
     for (const auto& r : model.simulate_external_trigger(pe_times(seed + 1), {1e-6, 5e-6}, 1e-7, seed)) {
@@ -65,8 +60,8 @@ std::vector<double> workload(pelorin::Tarvex& model, int seed) {
     return out;
 }
 
-std::vector<double> workload(pelorin::MultiPMT& model, int seed) {
-    std::vector<double> out;
+Results run(pelorin::MultiPMT& model, int seed = 0) {
+    Results out;
     for (const auto& r : model.simulate(pe_times(seed), seed)) {
         out.insert(out.end(), {r.time, double(r.channel), r.time_over_threshold, double(r.adc_sample)});
     }
@@ -74,49 +69,45 @@ std::vector<double> workload(pelorin::MultiPMT& model, int seed) {
     return out;
 }
 
-/// Results of `run(k)` for k = 0..count-1, all at once on threads and one after another.
-template <typename Run>
-void expect_same_on_threads(int count, Run run) {
-    std::vector<std::vector<double>> parallel(static_cast<std::size_t>(count));
+/// On thread `k`: a model built with seed k, then a copy of `source` (constructed for
+/// k < 2, else assigned over that model).
+template <typename Model>
+void build_then_copy(Model model, const Model& source, int k, Results& built, Results& copied) {
+    built = run(model, k);
+    if (k < 2) {
+        Model copy(source);
+        copied = run(copy);
+    } else {
+        model = source;
+        copied = run(model);
+    }
+}
+
+TEST(Threads, ModelsAndCopiesOnSeparateThreadsMatchOneThread) {
+    const Files files;
+    auto camera = files.camera(3);
+    auto module = files.module(3);
+    const Results camera_first = run(camera), module_first = run(module);  // copies start mid-sequence
+    std::vector<Results> built(8), copied(8);
     std::vector<std::thread> threads;
-    for (int k = 0; k < count; ++k) {
-        threads.emplace_back([&parallel, &run, k] { parallel[static_cast<std::size_t>(k)] = run(k); });
+    for (int k = 0; k < 4; ++k) {
+        threads.emplace_back([&, k] { build_then_copy(files.camera(k), camera, k, built[k], copied[k]); });
+        threads.emplace_back([&, k] { build_then_copy(files.module(k), module, k, built[k + 4], copied[k + 4]); });
     }
     for (auto& thread : threads) {
         thread.join();
     }
-    for (int k = 0; k < count; ++k) {
-        const auto serial = run(k);
-        EXPECT_FALSE(serial.empty());
-        EXPECT_EQ(parallel[static_cast<std::size_t>(k)], serial) << "thread " << k;
+    const Results camera_next = run(camera), module_next = run(module);
+    for (int k = 0; k < 4; ++k) {
+        auto own_camera = files.camera(k);
+        auto own_module = files.module(k);
+        EXPECT_EQ(built[k], run(own_camera, k)) << k;
+        EXPECT_EQ(built[k + 4], run(own_module, k)) << k;
+        EXPECT_EQ(copied[k], camera_next) << k;
+        EXPECT_EQ(copied[k + 4], module_next) << k;
     }
-}
-
-TEST(Threads, ModelsBuiltAndRunOnSeparateThreadsMatchOneThread) {
-    const Files files;
-    expect_same_on_threads(4, [&files](int k) {
-        if (k % 2 == 0) {
-            auto model = camera(files, k);
-            return workload(model, k);
-        }
-        auto model = module(files, k);
-        return workload(model, k);
-    });
-}
-
-TEST(Threads, CopiesOfOneModelRunIndependently) {
-    const Files files;
-    const auto camera_original = camera(files, 3);
-    const auto module_original = module(files, 3);
-    // The copies are made on the threads, from models no thread changes.
-    expect_same_on_threads(4, [&](int k) {
-        if (k % 2 == 0) {
-            auto copy = camera_original;
-            return workload(copy, k);
-        }
-        auto copy = module_original;
-        return workload(copy, k);
-    });
+    EXPECT_NE(camera_next, camera_first);  // a copy does not start over from the seed
+    EXPECT_NE(module_next, module_first);
 }
 
 }  // namespace

@@ -1,0 +1,106 @@
+// What the seeded digests cannot pin: which file a failed construction names, the
+// pulse-spacing tolerance, and the times and windows a call refuses.
+
+#include "pelorin/multipmt.hpp"
+#include "pelorin/tarvex.hpp"
+#include "stages/input_checks.hpp"
+#include "test_support.hpp"
+
+namespace {
+
+using pelorin::Tarvex;
+using namespace pelorin::test;
+
+// Delays of 10 to 10.5 ns; the 1 ns pulse peaks near 200 LSB above the 100.7 offset.
+struct Camera {
+    std::string time_spectrum = "1e-8 1\n1.05e-8 1\n";
+    std::string pulse_shape = shape_text(1e-9, {0.5, 1, 1, 1, 1, 1, 1, 1, 0.5, 0.2, 0.1, 0.05});
+    double pmt_time_step = 1e-9, adc_step = 4e-9;
+    int waveform_samples = 8;
+
+    Tarvex build_from(const Path& time, const Path& amplitude, const Path& pulse) const {
+        return Tarvex(time, amplitude, pmt_time_step, adc_step, pulse, 0, 100, 100.7, 4000, 0, 4095,
+                      waveform_samples, 4, {1}, 50, 1, -2, 7, Tarvex::EarlyHandling::WARN);
+    }
+    Tarvex build() const {
+        return build_from(TempFile(time_spectrum), TempFile("0.9 1\n1.1 1\n"), TempFile(pulse_shape));
+    }
+};
+
+pelorin::MultiPMT module(const Path& time, const Path& amplitude, const Path& tot, const Path& adc) {
+    return pelorin::MultiPMT(time, amplitude, 1e-9, 2e-9, tot, 0.6, 0, 0, 0, 4e-9, adc, 0, 100, 50, 0, 4000, 0,
+                             11);
+}
+
+TEST(Models, ConstructionNamesTheFirstUnusableFileAndChecksEachPulseAgainstItsStep) {
+    const std::string camera_spacing = "Pulse shape time step does not match PMT step.";
+    const std::string tot_spacing = "ToT pulse shape time step does not match ToT step.";
+    const std::vector<double> values{0, 0.5, 1, 1, 0.5, 0};
+    const TempFile t("1e-8 1\n1.05e-8 1\n"), a("0.9 1\n1.1 1\n"), one_pair("0 1\n");
+    const TempFile p(shape_text(1e-9, values)), tot(shape_text(2e-9, values));
+    // Spacings 0.2 % off are refused, 0.05 % off accepted.
+    const TempFile bad_p(shape_text(1e-9, values, 0.0, 3)), bad_tot(shape_text(2e-9, values, 0.0, 3));
+    const TempFile near_p(shape_text(1.0005e-9, values)), near_tot(shape_text(2.001e-9, values));
+    const std::pair<std::vector<Path>, std::string> cases[] = {
+        // camera: 3 files, module: 4; "" builds
+        {{t.gone(), a.gone(), p.gone()}, t.gone()},
+        {{t, a.gone(), p.gone()}, a.gone()},
+        {{t, a, p.gone()}, p.gone()},
+        {{one_pair, a.gone(), p.gone()}, "at least two data points"},
+        {{t, a, one_pair}, "at least two data points"},
+        {{t, a, bad_p}, camera_spacing},
+        {{t, a, near_p}, ""},
+        {{t.gone(), a.gone(), tot.gone(), p.gone()}, t.gone()},
+        {{t, a.gone(), tot.gone(), p.gone()}, a.gone()},
+        {{t, a, tot.gone(), p.gone()}, p.gone()},  // the ADC pulse shape comes first
+        {{t, a, tot.gone(), p}, tot.gone()},
+        {{t, a, bad_tot, bad_p}, camera_spacing},
+        {{t, a, bad_tot, p}, tot_spacing},
+        {{t, a, p, p}, tot_spacing},  // each shape goes with its own step
+        {{t, a, tot, tot}, camera_spacing},
+        {{t, a, near_tot, near_p}, ""},
+    };
+    for (const auto& [f, part] : cases) {
+        const auto build = [&f = f] {
+            f.size() == 3 ? (void)Camera{}.build_from(f[0], f[1], f[2]) : (void)module(f[0], f[1], f[2], f[3]);
+        };
+        if (part.empty()) {
+            EXPECT_NO_THROW(build());
+        } else {
+            EXPECT_TRUE(throws_with<std::ios_base::failure>(build, part)) << "case " << &f - &cases[0].first;
+        }
+    }
+}
+
+TEST(Tarvex, RefusesTimesAndWindowsItCannotReadOutExactly) {
+    Camera c;
+    Tarvex model = c.build();
+    // A 1 ns grid stays exact to about 2^40 steps: some 1100 s from the run start.
+    EXPECT_NO_THROW(model.simulate({1000.0}, 0));
+    for (const double time : {1200.0, -1200.0, 8e5, double(NAN)}) {
+        EXPECT_TRUE(throws_with<std::invalid_argument>(
+            [&] {
+                model.simulate({0.0, time}, 0);
+            },
+            "pe_times must be"));
+    }
+    EXPECT_TRUE(throws_with<std::invalid_argument>([&] { model.simulate_external_trigger({}, {1e4}, 1e-8, 0); },
+                                                   "trigger_times must be at most"));
+    // On a 1 s grid the 32-bit seconds of the records end first.
+    Camera coarse;
+    std::tie(coarse.pmt_time_step, coarse.adc_step) = std::tuple(1.0, 4.0);
+    coarse.time_spectrum = "10 1\n10.5 1\n";
+    coarse.pulse_shape = shape_text(1.0, {0.5, 1, 1, 0.5});
+    Tarvex slow = coarse.build();
+    EXPECT_NO_THROW(slow.simulate({4294967000.0}, 0));
+    EXPECT_TRUE(throws_with<std::invalid_argument>([&] { slow.simulate({4294967250.0}, 0); }, "32 bits"));
+    EXPECT_TRUE(throws_with<std::invalid_argument>(
+        [&] { slow.simulate_external_trigger({}, {4294967296.0}, 1.0, 0); }, "32 bits"));
+    // One window of 2^31 - 1 samples takes 4 GB; the call is refused where that cannot fit.
+    c.waveform_samples = 2147483647;
+    if (2.0 * c.waveform_samples > pelorin::checks::physical_memory()) {
+        EXPECT_TRUE(throws_with<std::length_error>([&] { c.build().simulate({1e-7}, 0); }, "waveform_samples"));
+    }
+}
+
+}  // namespace
