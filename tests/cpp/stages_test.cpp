@@ -1,10 +1,9 @@
 // Worked examples of each stage on its own: the grid, the convolution, the spectrum
-// reader, and the PMT, ADC, trigger and ToT stages with their draws.
+// reader, the ADC's rounding, the trigger and the ToT discriminator with its draws.
 
 #include <type_traits>
 
 #include "pelorin/adc_sim.hpp"
-#include "pelorin/pmt_sim.hpp"
 #include "pelorin/tarvex.hpp"
 #include "pelorin/tot_sim.hpp"
 #include "pelorin/trigger_sim.hpp"
@@ -24,11 +23,15 @@ TEST(TimeToIndex, ToleranceNearGridPointsOnBothSidesOfZero) {
     for (const auto& [time, index] : cases) {
         EXPECT_EQ(time_to_index(time, 1.0), index) << "time " << time;
     }
-    for (const double step : {4e-9, 0.1e-9, 1.0 / 3.0}) {  // index * step maps back to index
-        for (std::int64_t i = -2000; i <= 2000; ++i) {
-            ASSERT_EQ(time_to_index(static_cast<double>(i) * step, step), i) << "step " << step;
-        }
+}
+
+TEST(SparseWaveform, AdditionsSumPerIndexWrapAndReadDense) {
+    SparseWaveform<unsigned short> counts(2.0);
+    for (const double time : {10.0, -6.0, 4.0, 10.5, 0.0, -6.5, 4.0}) {
+        counts.add_sample(time, static_cast<unsigned short>(time < 0 ? 65535 : time));
     }
+    EXPECT_EQ(counts.samples, (Samples<unsigned short>{{-3, 65534}, {0, 0}, {2, 8}, {5, 20}}));
+    EXPECT_EQ(counts.get_samples(-6.0, 6.0), (std::vector<unsigned short>{65534, 0, 0, 0, 0, 8}));
 }
 
 // Random sparse inputs around zero against brute-force sums over every (sample, tap) pair
@@ -108,47 +111,6 @@ std::vector<double> draw(std::mt19937& engine, Distribution&& distribution, int 
     return values;
 }
 
-// 0.1 ns analog grid, 4 ns ADC period: 40 analog steps per sample.
-ADCSim make_adc(int jitter, double noise = 3.0, double preamp_clip = 60000.0, double clip = 65535.0,
-                std::vector<double> kernel = {1.0}) {
-    return ADCSim(4e-9, SparseConvolution<double>{0.1e-9, std::move(kernel)}, jitter, 100.0, 20.0, preamp_clip,
-                  noise, clip);
-}
-
-TEST(ADCSim, FixedPhasePicksOneAnalogIndexPerPeriod) {
-    const auto input = wave<double>(0.1e-9, {{-35, 1}, {-5, 2}, {0, 3}, {5, 4}, {40, 5}, {45, 6}, {80, 7}});
-    std::mt19937 engine(1);
-    EXPECT_EQ(make_adc(0).sample_down(input, engine).samples, (Samples<double>{{0, 3}, {1, 5}, {2, 7}}));
-    EXPECT_EQ(make_adc(5).sample_down(input, engine).samples, (Samples<double>{{-1, 1}, {0, 4}, {1, 6}}));
-    EXPECT_EQ(make_adc(35).sample_down(input, engine).samples, (Samples<double>{{-1, 2}}));
-    EXPECT_TRUE(make_adc(40).simulate(input, engine).samples.empty());  // no sample, no noise draw
-    EXPECT_EQ(engine, std::mt19937(1));
-}
-
-TEST(ADCSim, DrawsPhaseEvenForEmptyInputThenOneNormalPerSample) {
-    std::mt19937 engine(4), twin(4);
-    std::uniform_int_distribution<int> phase(0, 39);
-    make_adc(-7).simulate(SparseWaveform<double>(0.1e-9), engine);
-    phase(twin);
-    SparseWaveform<double> ramp(0.1e-9);
-    for (std::int64_t i = 0; i < 400; ++i) {
-        ramp.samples.emplace_back(i, 0.01 * static_cast<double>(i));
-    }
-    const auto result = make_adc(-1).simulate(ramp, engine);
-    const int j = phase(twin);
-    ASSERT_EQ(result.samples.size(), 10u);
-    const auto noise = draw(twin, std::normal_distribution<double>(0.0, 3.0), 10);
-    for (std::int64_t q = 0; q < 10; ++q) {
-        EXPECT_EQ(result.samples.at(q), std::make_pair(q, make_adc(0).digitise(0.01 * (q * 40 + j), noise[q])));
-    }
-    // Zero noise still takes one draw per sample. Shaped by (1, 0.5): 1.0, 0.5, 1.0 at 0, 40, 80.
-    const auto quiet = make_adc(0, 0.0, 1000.0, 1000.0, {1.0, 0.5})
-                           .simulate(wave<double>(0.1e-9, {{0, 1.0}, {40, 0.5}, {79, 2.0}}), engine);
-    EXPECT_EQ(quiet.samples, (Samples<unsigned short>{{0, 120}, {1, 70}, {2, 120}}));
-    draw(twin, std::normal_distribution<double>(0.0, 1.0), 3);
-    EXPECT_EQ(engine, twin);
-}
-
 TEST(ADCSim, DigitiseClipsThenRoundsHalfAway) {
     const std::tuple<double, double, double, double, int> cases[] = {
         // preamp clip, clip, input, noise, sample; gain 100, offset 20
@@ -159,7 +121,8 @@ TEST(ADCSim, DigitiseClipsThenRoundsHalfAway) {
         {-5, 100, 1.0, 7.0, 2},                                // the lower bound comes first
     };
     for (const auto& [preamp_clip, clip, x, noise, sample] : cases) {
-        EXPECT_EQ(make_adc(0, 0.0, preamp_clip, clip).digitise(x, noise), sample) << x << " + " << noise;
+        const ADCSim adc(4e-9, SparseConvolution<double>{0.1e-9, {1.0}}, 0, 100.0, 20.0, preamp_clip, 0.0, clip);
+        EXPECT_EQ(adc.digitise(x, noise), sample) << x << " + " << noise;
     }
 }
 

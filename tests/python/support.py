@@ -38,11 +38,8 @@ def model_arguments(directory):
     }
 
 
-MODEL_CLASSES = {"tarvex": pelorin.Tarvex, "multipmt": pelorin.MultiPMT}
-
-
 def build_model(kind, arguments, **overrides):
-    return MODEL_CLASSES[kind](**{**arguments, **overrides})
+    return {"tarvex": pelorin.Tarvex, "multipmt": pelorin.MultiPMT}[kind](**{**arguments, **overrides})
 
 
 def row(record):

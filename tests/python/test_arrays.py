@@ -2,7 +2,7 @@ import math
 
 import numpy as np
 import pytest
-from support import rows, twin_rows
+from support import rows
 
 import pelorin
 from pelorin import PEListVector, pe_list_from_arrays, records_to_array
@@ -100,12 +100,6 @@ def test_pe_lists_from_arrays_equal_hand_built_ones(name):
     arguments, expected = FROM_ARRAYS[name]
     pe_list = pe_list_from_arrays(*arguments)
     assert isinstance(pe_list, PEListVector) and pe_list == expected
-
-
-def test_pe_list_from_arrays_gives_identical_records(make_model):
-    got, expected = twin_rows(make_model, lambda m: m.simulate_pe_list(pe_list_from_arrays(*FROM_ARRAYS["pairs"][0])),
-                         lambda m: m.simulate_pe_list(HAND_BUILT))
-    assert got == expected != []
 
 
 REFUSED = {  # arguments -> (host exception, message pattern)
