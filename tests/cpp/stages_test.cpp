@@ -169,7 +169,7 @@ ToTSim make_tot(double dead_time, double jitter = 0.0, double threshold = 0.5, d
 
 // Appends samples at every index of [first, last]: 1 on [from, to], 0 elsewhere.
 SparseWaveform<double> pulse(std::int64_t first, std::int64_t last, std::int64_t from, std::int64_t to,
-                             SparseWaveform<double> waveform = wave<double>(0.1e-9, {})) {
+                             SparseWaveform<double> waveform = SparseWaveform<double>(0.1e-9)) {
     for (std::int64_t i = first; i <= last; ++i) {
         waveform.samples.emplace_back(i, (i >= from && i <= to) ? 1.0 : 0.0);
     }

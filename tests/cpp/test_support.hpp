@@ -1,7 +1,7 @@
 #pragma once
 
-// Helpers shared by the C++ tests: temporary input files, pulse-shape text, waveforms
-// and exception checks.
+// Helpers shared by the C++ tests: temporary input files, pulse-shape text and exception
+// checks.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -46,13 +46,6 @@ struct TempFile {
 
 template <typename T>
 using Samples = std::vector<std::pair<std::int64_t, T>>;
-
-template <typename T>
-SparseWaveform<T> wave(double step, Samples<T> samples) {
-    SparseWaveform<T> waveform(step);
-    waveform.samples = std::move(samples);
-    return waveform;
-}
 
 /// Two-column pulse-shape text with abscissae origin + i * step; from `bumped_at` on
 /// they move by 0.2 % of a step, so that one spacing is off.
