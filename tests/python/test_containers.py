@@ -79,8 +79,14 @@ def test_objects_made_without_init_raise_type_error_and_tick_is_read_only(record
     assert len(make_tarvex().simulate([1e-7])) == 1  # the heap is intact
 
 
-def test_iterating_while_changing_walks_by_index_as_a_list(records):
-    for container in [*records.values(), PEListVector([(0, [1e-7]), (1, [3e-7])]), DoubleVector([1, 2, 3])]:
+def test_changes_through_the_container_itself(records):
+    containers = [*records.values(), PEListVector([(0, [1e-7]), (1, [3e-7])]), DoubleVector([1, 2, 3])]
+    for container in containers:  # the source is read before the container changes
+        expected = [value_of(item) for item in container]
+        container[::-1] = container
+        container.extend(container)
+        assert [value_of(item) for item in container] == expected[::-1] * 2
+    for container in containers:  # iteration walks by index, as on a list
         expected, seen = [value_of(item) for item in container], []
         for item in container:
             seen.append(value_of(item))
