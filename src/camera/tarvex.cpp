@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <limits>
 #include <cmath>
 #include <cstdio>
 #include <iostream>
@@ -35,7 +34,7 @@ struct Tarvex::Impl {
     double offset;
     double pulse_duration;
     EarlyHandling early_handling;
-    double max_delay;  ///< largest |delay| of the time spectrum, bounds PE times on the grid
+    double max_delay;  ///< bound on the delays the time spectrum draws
     std::int64_t adc_tap_bound;  ///< analog indices up to which the pulse taps land at i + k
     stream::PMTDraws pmt_draws;  ///< the PMT stage's draws for the streaming readout
     double exact_reach;          ///< seconds from the run start over which the grid arithmetic is exact
@@ -53,29 +52,6 @@ constexpr const char* grid_reason = "times further out leave the range over whic
 constexpr const char* record_reason = "record times count whole seconds in 32 bits";
 
 using stream::Impulse;
-
-/// a + b for non-negative counts, saturating instead of overflowing.
-std::int64_t add_counts(std::int64_t a, std::int64_t b) {
-    return a > std::numeric_limits<std::int64_t>::max() - b ? std::numeric_limits<std::int64_t>::max() : a + b;
-}
-
-/// Whether the streaming readout reproduces the stages for a call whose analog indices
-/// stay within `largest` (in magnitude) and whose windows span `window` ADC samples: every
-/// index product must stay exact on its grid, and triggers must keep their windows in
-/// ascending order (negative window lengths or trigger distances take the stages' path).
-template <typename State>
-bool streams(const State& s, std::int64_t largest, std::int64_t window) {
-    if (largest > s.adc_tap_bound || window < 0) {
-        return false;
-    }
-    const std::int64_t taps = static_cast<std::int64_t>(s.adc_sim.pulse_shape.kernel.size());
-    const std::int64_t period = time_to_index(s.adc_sim.adc_step, s.pmt_sim.step);
-    const std::int64_t adc_indices = add_counts(add_counts(largest, taps) / std::max<std::int64_t>(period, 1), 2);
-    const std::int64_t trigger_taps = static_cast<std::int64_t>(s.trigger_sim.trigger_kernel.kernel.size());
-    const std::int64_t reach = add_counts(add_counts(adc_indices, trigger_taps),
-                                          add_counts(2 * window, std::abs(static_cast<std::int64_t>(s.trigger_offset))));
-    return stream::exact_grid_products(reach);
-}
 
 /// ADC samples that the trigger filter and a window reach beyond a filter sample.
 std::int64_t window_margin(std::size_t trigger_taps, int waveform_samples, int trigger_offset) {
@@ -242,8 +218,9 @@ std::vector<corvane::TarvexTrigger> Tarvex::simulate(const std::vector<double>& 
     checks::require_run_times(pe_times, pe_time_range(s), "pe_times");
     checks::require_memory(2.0 * static_cast<double>(s.waveform_samples), "One readout window of waveform_samples");
 
-    const std::int64_t largest = stream::index_bound(pe_times, s.max_delay, pmt_step);
-    if (!streams(s, largest, s.waveform_samples) || s.trigger_sim.retrigger_offset < 0) {
+    // Within the time range every index is exact; the stream also needs windows that open
+    // in ascending order, which negative window lengths or trigger distances upset.
+    if (s.waveform_samples < 0 || s.trigger_sim.retrigger_offset < 0) {
         return triggered_readout_of_stages(s, s.pmt_sim.simulate(pe_times, s.rng), channel);
     }
     stream::BlockEngine rng(s.rng);
@@ -287,9 +264,7 @@ std::vector<corvane::TarvexTrigger> Tarvex::simulate_external_trigger(
             "needs more than 2^31 analog samples");
     }
 
-    const std::int64_t largest = std::max(stream::index_bound(pe_times, s.max_delay, pmt_step),
-                                          stream::index_bound(trigger_times, reach + half_pulse, pmt_step));
-    if (!(readout_window >= 0.0) || !streams(s, largest, 0)) {
+    if (readout_window < 0.0) {  // every window fails, after the draws, as the stages fail
         return external_readout_of_stages(s, pe_times, trigger_times, readout_window, channel);
     }
     stream::BlockEngine rng(s.rng);

@@ -28,7 +28,7 @@ struct MultiPMT::Impl {
     ToTSim tot_sim;
     std::mt19937 rng;
     double sample_delay;
-    double max_delay;  ///< largest |delay| of the time spectrum, bounds PE times on the grid
+    double max_delay;  ///< bound on the delays the time spectrum draws
     std::int64_t adc_tap_bound;      ///< analog indices up to which the ADC pulse taps land at i + k
     stream::PMTDraws pmt_draws;  ///< the PMT stage's draws for the streaming readout
     stream::TapOffsets tot_offsets;  ///< ToT pulse taps on the analog grid, up to adc_tap_bound
@@ -83,14 +83,11 @@ private:
     std::size_t cursor_ = 0;
 };
 
+/// Whether the streaming ToT pass can take the model's ToT pulse: its taps must land at
+/// or after their impulse within a ring buffer of modest size.
 template <typename State>
-bool streams(const State& s, std::int64_t largest) {
-    if (largest > s.adc_tap_bound || !s.tot_offsets.forward() || s.tot_offsets.max_offset() > max_streamed_tot_span) {
-        return false;
-    }
-    const auto taps = static_cast<std::int64_t>(s.adc_sim.pulse_shape.kernel.size());
-    const std::int64_t period = time_to_index(s.adc_sim.adc_step, s.pmt_sim.step);
-    return stream::exact_grid_products((largest + taps) / std::max<std::int64_t>(period, 1) + 2);
+bool streams(const State& s) {
+    return s.tot_offsets.forward() && s.tot_offsets.max_offset() <= max_streamed_tot_span;
 }
 
 /// The readout as the stages compose it, for calls the stream does not cover.
@@ -178,7 +175,8 @@ std::vector<corvane::MultiPMTTrigger> MultiPMT::simulate(const std::vector<doubl
         "pe_times");
 
     // One impulse train feeds both branches; draws go PMT, then ToT, then ADC.
-    if (!streams(s, stream::index_bound(pe_times, s.max_delay, s.pmt_sim.step))) {
+    // Within the time range every index is exact.
+    if (!streams(s)) {
         return readout_of_stages(s, s.pmt_sim.simulate(pe_times, s.rng), channel);
     }
     stream::BlockEngine rng(s.rng);

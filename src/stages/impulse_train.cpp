@@ -107,16 +107,6 @@ void merge_equal_indices(std::vector<Impulse>& impulses) {
     impulses.resize(kept);
 }
 
-std::int64_t index_bound(const std::vector<double>& times, double reach, double step) {
-    double largest = 0.0;
-    for (const double t : times) {
-        largest = std::max(largest, std::fabs(t));
-    }
-    // One step for the grid rule's tolerance and one for the rounding of the sums.
-    const double bound = (largest + std::fabs(reach)) / step + 2.0;
-    return bound < 9.2e18 ? static_cast<std::int64_t>(bound) : std::numeric_limits<std::int64_t>::max();
-}
-
 std::vector<Run> merge_runs(std::vector<Run> runs) {
     std::sort(runs.begin(), runs.end(), [](const Run& x, const Run& y) { return x.first < y.first; });
     std::vector<Run> merged;
@@ -185,11 +175,9 @@ std::int64_t consecutive_tap_bound(double step, std::size_t taps) {
     return 0;
 }
 
-bool exact_grid_products(std::int64_t bound) { return bound >= 0 && bound <= exact_product_bound; }
-
 double exact_time_reach(double analog_step, std::int64_t tap_bound, std::int64_t taps, std::int64_t period,
                         std::int64_t adc_margin) {
-    // index_bound() adds two steps to a time's index; one more absorbs the rounding of the quotient.
+    // Three steps absorb the tolerance of the grid rule and the rounding of the quotient.
     const double adc_room = static_cast<double>(exact_product_bound) - static_cast<double>(adc_margin) - 2.0;
     const double analog =
         std::min(static_cast<double>(tap_bound), adc_room * static_cast<double>(period) - static_cast<double>(taps)) - 3.0;

@@ -47,10 +47,6 @@ void stable_sort_by_index(std::vector<Impulse>& impulses);
 /// Merges runs of equal indices, summing their amplitudes left to right.
 void merge_equal_indices(std::vector<Impulse>& impulses);
 
-/// Bound on the grid index magnitude of every time within `reach` of one of `times`
-/// (finite, in seconds) on a grid of spacing `step`; saturates instead of overflowing.
-std::int64_t index_bound(const std::vector<double>& times, double reach, double step);
-
 /// The maximal runs, in ascending order, of the union of [index, index + span] over
 /// sorted impulses and of further runs (sorted by their first index), formed as they are
 /// read rather than kept in a list.
@@ -161,14 +157,10 @@ private:
 /// grid's own lands at i + k; 0 if there is none.
 std::int64_t consecutive_tap_bound(double step, std::size_t taps);
 
-/// Whether index arithmetic on whole steps is exact up to this magnitude: time_to_index of
-/// n * step, and of sums of a few such products (window starts and ends), gives the exact
-/// integer result for every |n| <= bound.
-bool exact_grid_products(std::int64_t bound);
-
-/// Seconds from the run start within which every index a streaming readout forms stays
-/// exact: analog indices within `tap_bound`, and ADC indices (analog ones over `period`)
-/// plus `adc_margin` samples of filters and windows within exact_grid_products.
+/// Seconds from the run start within which every index a streaming readout forms from a
+/// time stays exact: analog indices within `tap_bound`, and ADC indices (analog ones over
+/// `period`) plus `adc_margin` samples of filters and windows within 2^38, below which
+/// products and sums of whole steps stay exact to the grid rule.
 double exact_time_reach(double analog_step, std::int64_t tap_bound, std::int64_t taps, std::int64_t period,
                         std::int64_t adc_margin);
 
