@@ -147,9 +147,11 @@ def test_a_dataset_holds_a_file_per_block_and_fails_cleanly(model, tmp_path, mon
     with pytest.raises(TypeError, match="block 3 gave a list"):
         write_parquet_dataset(tmp_path / "failed", model, [*BLOCKS[:3], fails_in_a_block], seed=4)
     write_table = pq.write_table
+
     def write_half(table, where):
         write_table(table, where)
         raise OSError("no space left on device")
+
     monkeypatch.setattr(pq, "write_table", write_half)
     with pytest.raises(OSError, match="no space left"):
         write_parquet_dataset(tmp_path / "failed", model, BLOCKS, seed=4)
