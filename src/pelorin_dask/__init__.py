@@ -20,6 +20,7 @@ from __future__ import annotations
 
 import collections
 import contextlib
+import functools
 import operator
 import os
 import pathlib
@@ -39,7 +40,7 @@ if TYPE_CHECKING:
     from distributed import Client
 
 __all__ = ["Block", "ModelArguments", "PEs", "block_seed", "read_out", "read_out_block", "read_out_blocks",
-           "write_parquet"]
+           "write_parquet", "write_parquet_dataset"]
 
 PEs = Union[Mapping[int, ArrayLike], tuple[ArrayLike, ArrayLike]]
 """The PEs of a block as `pelorin.pe_list_from_arrays` takes them: {channel: times} or (channels, times)."""
@@ -177,22 +178,25 @@ def _note(error: BaseException, index: int) -> None:
         error.add_note(f"(while reading out block {index})")
 
 
-_Arrays = Generator[NDArray[np.void], None, None]
+_Result = TypeVar("_Result")
+_Results = Generator[_Result, None, None]
+_Task = Callable[[AnyModel, Block, int, int], _Result]
+"""What runs for each block: (model, block, seed, index) -> a result small enough to send."""
 
 
-def _sequential(model: AnyModel, blocks: Sequence[Block], seed: int) -> _Arrays:
+def _sequential(task: _Task[_Result], model: AnyModel, blocks: Sequence[Block], seed: int) -> _Results[_Result]:
     for index, block in enumerate(blocks):
         try:
-            array = read_out_block(model, block, seed, index)
+            result = task(model, block, seed, index)
         except Exception as error:
             _note(error, index)
             raise
-        yield array
+        yield result
 
 
-def _on_cluster(client: Any, model: AnyModel, blocks: Sequence[Block], seed: int, submit_all: bool,
-                timeout: Optional[float]) -> _Arrays:
-    """Block results in block order; unless `submit_all`, twice as many blocks in flight as the cluster
+def _on_cluster(client: Any, task: _Task[_Result], model: AnyModel, blocks: Sequence[Block], seed: int,
+                submit_all: bool, timeout: Optional[float]) -> _Results[_Result]:
+    """Task results in block order; unless `submit_all`, twice as many blocks in flight as the cluster
     has threads. (`client` is a distributed.Client, whose methods carry no types.)"""
     import asyncio  # its TimeoutError is what a client raises; the built-in one only from 3.11
 
@@ -202,17 +206,17 @@ def _on_cluster(client: Any, model: AnyModel, blocks: Sequence[Block], seed: int
     try:
         for index in range(len(blocks)):
             while submitted < len(blocks) and len(pending) < ahead:
-                pending.append(client.submit(read_out_block, model, blocks[submitted], seed, submitted, pure=False))
+                pending.append(client.submit(task, model, blocks[submitted], seed, submitted, pure=False))
                 submitted += 1
             try:  # the future stays pending, so that a failure cancels it too
-                array: NDArray[np.void] = pending[0].result(timeout=timeout)
+                result: _Result = pending[0].result(timeout=timeout)
             except Exception as error:
                 if isinstance(error, asyncio.TimeoutError) and not pending[0].done():
                     raise TimeoutError(f"block {index} gave no result within {timeout} s") from None
                 _note(error, index)
                 raise
             pending.popleft()
-            yield array
+            yield result
     finally:
         for future in pending:
             future.cancel()
@@ -237,24 +241,25 @@ class _Progress:
         self.show()
 
 
-def _blocks(model: AnyModel, blocks: Sequence[Block], seed: int, client: Optional[Client], progress: bool,
-            timeout: Optional[float], submit_all: bool) -> _Arrays:
+def _run(task: _Task[_Result], model: AnyModel, blocks: Sequence[Block], seed: int, client: Optional[Client],
+         progress: bool, timeout: Optional[float], submit_all: bool) -> _Results[_Result]:
+    """The task's results in block order; the arguments are checked now, the blocks run while iterating."""
     _check(model, blocks, seed, timeout)
     if client is None:
-        arrays = _sequential(model, blocks, seed)
+        results = _sequential(task, model, blocks, seed)
     else:
-        arrays = _on_cluster(client, model, blocks, seed, submit_all, timeout)
-    return _with_progress(arrays, len(blocks)) if progress else arrays
+        results = _on_cluster(client, task, model, blocks, seed, submit_all, timeout)
+    return _with_progress(results, len(blocks)) if progress else results
 
 
-def _with_progress(arrays: _Arrays, total: int) -> _Arrays:
+def _with_progress(results: _Results[_Result], total: int) -> _Results[_Result]:
     bar = _Progress(total)
     try:
-        for array in arrays:
+        for result in results:
             bar.advance()
-            yield array
+            yield result
     finally:  # an abandoned iteration cancels the blocks in flight now, not when collected
-        arrays.close()
+        results.close()
 
 
 def read_out_blocks(model: AnyModel, blocks: Sequence[Block], seed: int, *, client: Optional[Client] = None,
@@ -268,7 +273,7 @@ def read_out_blocks(model: AnyModel, blocks: Sequence[Block], seed: int, *, clie
     `timeout` (seconds, cluster only) bounds the wait for any one block's result.
     Arguments are checked when this is called, the blocks read out while iterating.
     """
-    return _blocks(model, blocks, seed, client, progress, timeout, submit_all=False)
+    return _run(read_out_block, model, blocks, seed, client, progress, timeout, submit_all=False)
 
 
 def _empty(model: AnyModel) -> NDArray[np.void]:
@@ -282,8 +287,17 @@ def read_out(model: AnyModel, blocks: Sequence[Block], seed: int, *, client: Opt
 
     Arguments as for `read_out_blocks`; on a cluster every block is submitted at once.
     """
-    arrays = list(_blocks(model, blocks, seed, client, progress, timeout, submit_all=True))
+    arrays = list(_run(read_out_block, model, blocks, seed, client, progress, timeout, submit_all=True))
     return np.concatenate([_empty(model), *arrays])
+
+
+def _parquet(caller: str) -> Any:
+    """pyarrow.parquet, or an ImportError that says where it comes from."""
+    try:
+        import pyarrow.parquet as pq
+    except ImportError:
+        raise ImportError(f"{caller} needs pyarrow, part of the dask extra: pip install '.[dask]'") from None
+    return pq
 
 
 def _arrow_schema(dtype: np.dtype[np.void]) -> Any:
@@ -317,10 +331,7 @@ def write_parquet(path: Union[str, os.PathLike[str]], model: AnyModel, blocks: S
     in memory. The file appears at `path` once complete; a failed readout leaves
     whatever was there untouched. Arguments otherwise as for `read_out_blocks`.
     """
-    try:
-        import pyarrow.parquet as pq
-    except ImportError:
-        raise ImportError("write_parquet needs pyarrow, part of the dask extra: pip install '.[dask]'") from None
+    pq = _parquet("write_parquet")
     target = pathlib.Path(path)
     if target.is_dir():
         raise IsADirectoryError(f"{target} is a directory, not a file name")
@@ -343,3 +354,97 @@ def write_parquet(path: Union[str, os.PathLike[str]], model: AnyModel, blocks: S
             os.unlink(partial)
         raise
     return written
+
+
+def _part_name(index: int, width: int) -> str:
+    return f"part-{index:0{width}d}.parquet"
+
+
+def _write_part(directory: str, token: str, width: int, model: AnyModel, block: Block, seed: int,
+                index: int) -> tuple[str, int]:
+    """Writes the records of block `index` to a hidden file in `directory`; returns its path and
+    their count. What each worker runs for write_parquet_dataset."""
+    pq = _parquet("write_parquet_dataset")
+    if not os.path.isdir(directory):
+        raise FileNotFoundError(f"no directory {directory} where block {index} runs; "
+                                "this process and every worker must reach it under that path")
+    array = read_out_block(model, block, seed, index)
+    # A name of its own per attempt: a block whose worker was lost runs again elsewhere. The
+    # client removes the files of a failed readout, a failed write's included, by the token.
+    partial = os.path.join(directory, f".{_part_name(index, width)}.{token}-{uuid.uuid4().hex[:8]}.partial")
+    pq.write_table(_arrow_table(array, _arrow_schema(_empty(model).dtype)), partial)
+    return partial, len(array)
+
+
+def _new_dataset_directory(directory: Union[str, os.PathLike[str]]) -> tuple[pathlib.Path, bool]:
+    """The directory as an absolute path (workers may run elsewhere), made if missing; whether it was."""
+    target = pathlib.Path(os.path.abspath(directory))
+    if target.exists() and not target.is_dir():
+        raise NotADirectoryError(f"{target} is a file, not a directory")
+    if not target.parent.is_dir():
+        raise FileNotFoundError(f"no directory {target.parent} to make {target.name} in")
+    existing = sorted(target.glob("part-*.parquet")) if target.is_dir() else []
+    if existing:
+        raise FileExistsError(f"{target} already holds part files ({existing[0].name} ...); "
+                              "remove them or give another directory")
+    created = not target.exists()
+    target.mkdir(exist_ok=True)
+    return target, created
+
+
+def write_parquet_dataset(directory: Union[str, os.PathLike[str]], model: AnyModel, blocks: Sequence[Block],
+                          seed: int, *, client: Optional[Client] = None, progress: bool = False,
+                          timeout: Optional[float] = None) -> int:
+    """Writes the records of each block to a Parquet file of its own in `directory`; returns their count.
+
+    Block i goes to part-0000i.parquet (more digits from 100 000 blocks on), so the
+    files sort in block order and read back as one dataset
+    (`pyarrow.parquet.read_table(directory)`) with the records of `write_parquet`; a
+    block without records gives a file without rows. With `client`, each worker
+    writes the blocks it reads out and sends back only a file name and a count: the
+    records never pass through this process. The directory must therefore be
+    reachable under the same path here and on every worker (any directory for a
+    LocalCluster, a shared file system on a cluster). It is made if missing and must
+    not hold part files yet. Blocks are written under hidden temporary names, renamed
+    once every block is written: a failed readout leaves no part file (a block still
+    running when another fails may leave a hidden `.part-*.partial` file). Arguments
+    otherwise as for `read_out_blocks`; every block is submitted at once.
+    """
+    _parquet("write_parquet_dataset")
+    _check(model, blocks, seed, timeout)
+    target, created = _new_dataset_directory(directory)
+    width = max(5, len(str(len(blocks) - 1)))
+    token = uuid.uuid4().hex[:16]
+    task = functools.partial(_write_part, str(target), token, width)
+    partials: list[str] = []
+    written, committed = 0, 0
+    try:
+        for partial, count in _run(task, model, blocks, seed, client, progress, timeout, submit_all=True):
+            partials.append(partial)
+            written += count
+        for index, partial in enumerate(partials):
+            _commit(partial, target / _part_name(index, width), index)
+            committed += 1
+    except BaseException:
+        for index in range(committed):
+            (target / _part_name(index, width)).unlink(missing_ok=True)
+        _remove_partials(target, token)
+        if created:
+            with contextlib.suppress(OSError):  # not empty: a late block's hidden file
+                target.rmdir()
+        raise
+    _remove_partials(target, token)  # of blocks that ran again after their worker was lost
+    return written
+
+
+def _commit(partial: str, final: pathlib.Path, index: int) -> None:
+    try:
+        os.replace(partial, final)
+    except FileNotFoundError:
+        raise FileNotFoundError(f"block {index} was written to {partial}, which this process cannot see; "
+                                "the directory must be shared by this process and every worker") from None
+
+
+def _remove_partials(directory: pathlib.Path, token: str) -> None:
+    for leftover in directory.glob(f".part-*.{token}-*.partial"):
+        leftover.unlink(missing_ok=True)

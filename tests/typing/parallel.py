@@ -27,6 +27,7 @@ def accepted(client: Client) -> float:
     camera = pelorin_dask.ModelArguments(pelorin.Tarvex, waveform_samples=32)
     width: int | None = camera.waveform_samples()
     written: int = pelorin_dask.write_parquet(DATA / "r.parquet", camera, blocks, 7) + len(records) + (width or 0)
+    written += pelorin_dask.write_parquet_dataset("parts", camera, blocks, 7, client=client, progress=True, timeout=9.0)
     return written + built.calibrate_delay(1, 1)
 
 
@@ -36,3 +37,5 @@ def refused(client: Client) -> None:
     pelorin_dask.read_out(pelorin.Tarvex, [], 1)  # type: ignore[arg-type]
     pelorin_dask.read_out_blocks(pelorin_dask.ModelArguments(pelorin.Tarvex), [[1e-7]], 1)  # type: ignore[list-item]
     pelorin_dask.write_parquet(None, pelorin_dask.ModelArguments(pelorin.Tarvex), [], 1)  # type: ignore[arg-type]
+    model = pelorin_dask.ModelArguments(pelorin.Tarvex)
+    pelorin_dask.write_parquet_dataset(DATA, model, [], 0.5)  # type: ignore[arg-type]
