@@ -219,8 +219,10 @@ std::vector<corvane::TarvexTrigger> Tarvex::simulate(const std::vector<double>& 
     checks::require_memory(2.0 * static_cast<double>(s.waveform_samples), "One readout window of waveform_samples");
 
     // Within the time range every index is exact; the stream also needs windows that open
-    // in ascending order, which negative window lengths or trigger distances upset.
-    if (s.waveform_samples < 0 || s.trigger_sim.retrigger_offset < 0) {
+    // in ascending order, which negative window lengths or trigger distances upset, and
+    // that reach back no further than the samples it keeps.
+    if (s.waveform_samples < 0 || s.trigger_sim.retrigger_offset < 0 ||
+        -static_cast<std::int64_t>(s.trigger_offset) > camera::longest_look_back) {
         return triggered_readout_of_stages(s, s.pmt_sim.simulate(pe_times, s.rng), channel);
     }
     stream::BlockEngine rng(s.rng);

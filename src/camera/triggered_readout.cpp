@@ -103,9 +103,11 @@ void TriggeredReadout::take_run(std::int64_t first, const std::uint16_t* counts,
         if (have_samples_) {
             filter(filter_next_, filter_last_);
         }
+        // Windows that reach back past `first` find only the gap there, which reads 0; the
+        // filter needs its K - 1 samples before.
         have_samples_ = true;
-        recent_.assign(static_cast<std::size_t>(look_back_), 0);
-        recent_first_ = first - look_back_;
+        recent_.assign(static_cast<std::size_t>(taps_ - 1), 0);
+        recent_first_ = first - (taps_ - 1);
         filter_next_ = first;
     } else {
         // Filter indices that this run's samples do not reach are final now.

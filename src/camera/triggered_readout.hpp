@@ -29,6 +29,10 @@ void fill_trailing_zeros(std::vector<std::uint16_t>& samples, std::uint16_t fill
 /// for WARN, throws for THROW. Returns whether the window yields a record.
 bool keep_early_window(Tarvex::EarlyHandling policy, double start);
 
+/// The most samples a window may open before the filter sample that opens it for the
+/// stream to take it: it keeps those samples, densely, as it goes.
+constexpr std::int64_t longest_look_back = std::int64_t{1} << 20;
+
 /// Window settings of the model.
 struct WindowSettings {
     int trigger_offset;
@@ -41,7 +45,8 @@ struct WindowSettings {
 /// indices in ascending order. Requires a non-negative waveform_samples and
 /// retrigger_offset, and indices small enough for whole-step products to stay exact, so
 /// that windows open in ascending, disjoint order no earlier than trigger_offset samples
-/// before the filter sample that opens them.
+/// before the filter sample that opens them. It keeps that many samples back (see
+/// longest_look_back).
 class TriggeredReadout {
 public:
     /// `expected_records` reserves room for the records up front (more may come).

@@ -1,5 +1,8 @@
 // What the seeded digests cannot pin: which file a failed construction names, the
-// pulse-spacing tolerance, and the times and windows a call refuses.
+// pulse-spacing tolerance, the times and windows a call refuses, and windows reaching
+// far back, which leave the stream.
+
+#include <algorithm>
 
 #include "pelorin/multipmt.hpp"
 #include "pelorin/tarvex.hpp"
@@ -16,11 +19,11 @@ struct Camera {
     std::string time_spectrum = "1e-8 1\n1.05e-8 1\n";
     std::string pulse_shape = shape_text(1e-9, {0.5, 1, 1, 1, 1, 1, 1, 1, 0.5, 0.2, 0.1, 0.05});
     double pmt_time_step = 1e-9, adc_step = 4e-9;
-    int waveform_samples = 8;
+    int waveform_samples = 8, trigger_offset = -2;
 
     Tarvex build_from(const Path& time, const Path& amplitude, const Path& pulse) const {
         return Tarvex(time, amplitude, pmt_time_step, adc_step, pulse, 0, 100, 100.7, 4000, 0, 4095,
-                      waveform_samples, 4, {1}, 50, 1, -2, 7, Tarvex::EarlyHandling::WARN);
+                      waveform_samples, 4, {1}, 50, 1, trigger_offset, 7, Tarvex::EarlyHandling::WARN);
     }
     Tarvex build() const {
         return build_from(TempFile(time_spectrum), TempFile("0.9 1\n1.1 1\n"), TempFile(pulse_shape));
@@ -101,6 +104,31 @@ TEST(Tarvex, RefusesTimesAndWindowsItCannotReadOutExactly) {
     if (2.0 * c.waveform_samples > pelorin::checks::physical_memory()) {
         EXPECT_TRUE(throws_with<std::length_error>([&] { c.build().simulate({1e-7}, 0); }, "waveform_samples"));
     }
+}
+
+// Windows reaching 2^20 samples back are streamed, one sample further back they take the
+// stages' path. Both read the same samples, whether a window reaches back to an earlier
+// pulse across a gap just short of that or into a longer gap.
+TEST(Tarvex, WindowsReachingFarBackReadTheSameSamplesOnBothPaths) {
+    const double reach = (1 << 20) * 4e-9;
+    const std::vector<double> pes{0.010, 0.010 + reach - 5e-8, 0.020, 0.030, 0.030 + 1.1 * reach};
+    const auto records_with_look_back = [&](int look_back) {
+        Camera c;
+        c.trigger_offset = -look_back;
+        c.waveform_samples = 64;
+        return c.build().simulate(pes, 0);
+    };
+    const auto streamed = records_with_look_back(1 << 20);
+    const auto staged = records_with_look_back((1 << 20) + 1);
+    ASSERT_EQ(streamed.size(), pes.size());
+    ASSERT_EQ(staged.size(), pes.size());
+    for (std::size_t i = 0; i < pes.size(); ++i) {
+        const auto& a = streamed[i].waveform;
+        const auto& b = staged[i].waveform;
+        EXPECT_TRUE(std::equal(a.begin(), a.end() - 1, b.begin() + 1)) << "record " << i;
+    }
+    // The second window holds the first pulse, some 100 LSB above the offset.
+    EXPECT_GT(*std::max_element(streamed[1].waveform.begin(), streamed[1].waveform.end()), 150);
 }
 
 }  // namespace
