@@ -40,12 +40,11 @@ std::vector<double> decaying_kernel(std::size_t taps) {
 /// `n` impulses of random amplitude, `spacing` grid steps apart, so that a 64-tap
 /// kernel makes neighbouring pulses overlap.
 pelorin::SparseWaveform<double> impulse_train(std::int64_t n, std::int64_t spacing, double step) {
-    std::mt19937 rng(7);
-    std::uniform_real_distribution<double> amplitude(0.5, 1.5);
+    pelorin::random::MersenneTwister rng(7);
     pelorin::SparseWaveform<double> waveform(step);
     waveform.samples.reserve(static_cast<std::size_t>(n));
     for (std::int64_t i = 0; i < n; ++i) {
-        waveform.samples.emplace_back(i * spacing, amplitude(rng));
+        waveform.samples.emplace_back(i * spacing, 0.5 + pelorin::random::canonical(rng));
     }
     return waveform;
 }
@@ -106,8 +105,7 @@ BENCHMARK(BM_ConvolveWideStep)
     ->Complexity(benchmark::oN)
     ->Unit(benchmark::kMicrosecond);
 
-using PiecewisePMTSim = pelorin::PMTSim<double, std::piecewise_linear_distribution<double>,
-                                        std::piecewise_linear_distribution<double>>;
+using PiecewisePMTSim = pelorin::PiecewiseLinearPMTSim;
 
 /// A PMT stage from small analytic spectra: a Gaussian transit-time delay around
 /// 40 ns and a Gaussian single-PE amplitude around 1, 11 points each.
@@ -121,8 +119,8 @@ PiecewisePMTSim small_pmt_sim() {
         const double za = (i * 0.2 - 1.0) / 0.3;
         ay.push_back(std::exp(-0.5 * za * za));
     }
-    return PiecewisePMTSim{std::piecewise_linear_distribution<double>(t.begin(), t.end(), ty.begin()),
-                           std::piecewise_linear_distribution<double>(a.begin(), a.end(), ay.begin()),
+    return PiecewisePMTSim{pelorin::random::PiecewiseLinearDistribution(t.begin(), t.end(), ty.begin()),
+                           pelorin::random::PiecewiseLinearDistribution(a.begin(), a.end(), ay.begin()),
                            1 * kNs};
 }
 
@@ -132,17 +130,18 @@ PiecewisePMTSim small_pmt_sim() {
 void BM_PMTSim(benchmark::State& state) {
     const auto n = static_cast<std::size_t>(state.range(0));
     const bool sorted = state.range(1) != 0;
-    std::mt19937 input_rng(11);
-    std::uniform_real_distribution<double> scatter(0.0, 10 * kNs);
+    pelorin::random::MersenneTwister input_rng(11);
     std::vector<double> pe_times(n);
     for (std::size_t i = 0; i < n; ++i) {
-        pe_times[i] = static_cast<double>(i) * 100 * kNs + scatter(input_rng);
+        pe_times[i] = static_cast<double>(i) * 100 * kNs + pelorin::random::canonical(input_rng) * 10 * kNs;
     }
     if (!sorted) {
-        std::shuffle(pe_times.begin(), pe_times.end(), input_rng);
+        for (std::size_t i = n; i > 1; --i) {  // Fisher-Yates
+            std::swap(pe_times[i - 1], pe_times[pelorin::random::below(input_rng, i)]);
+        }
     }
     PiecewisePMTSim pmt = small_pmt_sim();
-    std::mt19937 rng(1);
+    pelorin::random::MersenneTwister rng(1);
     bool ok = true;
     for (auto _ : state) {
         const auto analog = pmt.simulate(pe_times, rng);
@@ -164,10 +163,10 @@ std::filesystem::path example_file(const char* name) {
 
 /// Dark counts of one channel: a Poisson process at `rate_hz` over 100 us.
 std::vector<double> dark_counts(double rate_hz, std::uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::exponential_distribution<double> gap(rate_hz);
+    pelorin::random::MersenneTwister rng(seed);
+    auto gap = [&] { return -std::log(1.0 - pelorin::random::canonical(rng)) / rate_hz; };
     std::vector<double> times;
-    for (double t = gap(rng); t < 100e-6; t += gap(rng)) {
+    for (double t = gap(); t < 100e-6; t += gap()) {
         times.push_back(t);
     }
     return times;

@@ -2,8 +2,8 @@
 
 #include <cmath>
 #include <cstdint>
-#include <random>
 
+#include "pelorin/random/mersenne_twister.hpp"
 #include "pelorin/sparse_convolution.hpp"
 #include "pelorin/sparse_waveform.hpp"
 
@@ -26,10 +26,10 @@ struct ADCSim {
 
     /// Point-samples the shaped waveform every R analog steps at phase J; ADC sample q
     /// takes analog index q * R + J.
-    SparseWaveform<double> sample_down(const SparseWaveform<double>& shaped, std::mt19937& rng) const;
+    SparseWaveform<double> sample_down(const SparseWaveform<double>& shaped, random::MersenneTwister& rng) const;
 
     /// Shaped, sampled and digitised waveform on the ADC grid.
-    SparseWaveform<unsigned short> simulate(const SparseWaveform<double>& analog, std::mt19937& rng) const;
+    SparseWaveform<unsigned short> simulate(const SparseWaveform<double>& analog, random::MersenneTwister& rng) const;
 
     /// One ADC count from a sampled analog value and its noise draw.
     unsigned short digitise(double value, double noise_draw) const {

@@ -3,9 +3,9 @@
 #include <cstddef>
 #include <filesystem>
 #include <memory>
-#include <random>
 #include <vector>
 
+#include "pelorin/random/mersenne_twister.hpp"
 #include "corvane/multipmt_trigger.hpp"
 
 namespace pelorin {
@@ -32,8 +32,9 @@ public:
     /// Mean record time in seconds of the runs of a burst at time 0 that give one hit.
     double calibrate_delay(std::size_t num_pes, std::size_t num_sim);
 
-    /// The model's random engine, where the calls so far have left it.
-    const std::mt19937& engine() const;
+    /// The model's random engine, where the calls so far have left it: the sequence of
+    /// std::mt19937 seeded with `seed`.
+    const random::MersenneTwister& engine() const;
 
 private:
     struct Impl;

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <random>
+#include <cstdint>
+#include <utility>
 #include <vector>
 
+#include "pelorin/random/distributions.hpp"
 #include "pelorin/sparse_waveform.hpp"
 #include "pelorin/spectrum.hpp"
 
@@ -18,16 +20,23 @@ struct PMTSim {
     AmplitudeDistribution amplitude_distribution;
     double step;  ///< analog grid spacing in seconds
 
-    /// Two draws per PE, delay then amplitude, PE after PE in the given order.
+    /// The impulse of one PE at `time`: two draws, delay then amplitude; it lands at the
+    /// grid index of the delayed time.
+    template <typename Engine>
+    std::pair<std::int64_t, T> draw_impulse(double time, Engine& rng) {
+        const double delay = time_distribution(rng);
+        const T amplitude = amplitude_distribution(rng);
+        return {time_to_index(delay + time, step), amplitude};
+    }
+
+    /// One impulse per PE, PE after PE in the given order.
     template <typename Engine>
     SparseWaveform<T> simulate(const std::vector<double>& pe_times, Engine& rng) {
         SparseWaveform<T> waveform(step);
         std::vector<typename SparseWaveform<T>::Sample> impulses;
         impulses.reserve(pe_times.size());
         for (const double time : pe_times) {
-            const double delay = time_distribution(rng);
-            const T amplitude = amplitude_distribution(rng);
-            impulses.emplace_back(time_to_index(delay + time, step), amplitude);
+            impulses.push_back(draw_impulse(time, rng));
         }
         // Unsorted PE times would make one-by-one insertion quadratic; the stable
         // merge keeps the PE order of the sums at each index.
@@ -37,15 +46,14 @@ struct PMTSim {
 };
 
 /// The PMT stage of both models: piecewise-linear delay and amplitude densities.
-using PiecewiseLinearPMTSim = PMTSim<double, std::piecewise_linear_distribution<double>,
-                                     std::piecewise_linear_distribution<double>>;
+using PiecewiseLinearPMTSim =
+    PMTSim<double, random::PiecewiseLinearDistribution, random::PiecewiseLinearDistribution>;
 
 /// Spectra as (boundaries, densities at the boundaries), taken as read.
 inline PiecewiseLinearPMTSim make_pmt_sim(const Spectrum& time_spectrum,
                                           const Spectrum& amplitude_spectrum, double step) {
     auto density = [](const Spectrum& s) {
-        return std::piecewise_linear_distribution<double>(s.first.begin(), s.first.end(),
-                                                          s.second.begin());
+        return random::PiecewiseLinearDistribution(s.first.begin(), s.first.end(), s.second.begin());
     };
     return PiecewiseLinearPMTSim{density(time_spectrum), density(amplitude_spectrum), step};
 }

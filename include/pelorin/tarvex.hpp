@@ -3,9 +3,9 @@
 #include <cstddef>
 #include <filesystem>
 #include <memory>
-#include <random>
 #include <vector>
 
+#include "pelorin/random/mersenne_twister.hpp"
 #include "corvane/tarvex_trigger.hpp"
 #include "pelorin/spectrum.hpp"
 
@@ -48,8 +48,9 @@ public:
     /// Length of the pulse-shape file's time column in seconds.
     double pulse_duration() const;
 
-    /// The model's random engine, where the calls so far have left it.
-    const std::mt19937& engine() const;
+    /// The model's random engine, where the calls so far have left it: the sequence of
+    /// std::mt19937 seeded with `seed`.
+    const random::MersenneTwister& engine() const;
 
 private:
     struct Impl;

@@ -1,9 +1,9 @@
 #pragma once
 
-#include <random>
 #include <utility>
 #include <vector>
 
+#include "pelorin/random/mersenne_twister.hpp"
 #include "pelorin/sparse_convolution.hpp"
 #include "pelorin/sparse_waveform.hpp"
 
@@ -25,7 +25,7 @@ struct ToTSim {
            double dead_time, double noise, double jitter);
 
     /// Hits in the order in which the pulses close.
-    std::vector<ToTHit> simulate(const SparseWaveform<double>& analog, std::mt19937& rng) const;
+    std::vector<ToTHit> simulate(const SparseWaveform<double>& analog, random::MersenneTwister& rng) const;
 };
 
 }  // namespace pelorin

@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdio>
 #include <iostream>
-#include <random>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -16,7 +15,6 @@
 #include "pelorin/pmt_sim.hpp"
 #include "pelorin/trigger_sim.hpp"
 #include "stages/adc_stream.hpp"
-#include "stages/block_engine.hpp"
 #include "stages/burst_calibration.hpp"
 #include "stages/impulse_train.hpp"
 #include "stages/input_checks.hpp"
@@ -28,7 +26,7 @@ struct Tarvex::Impl {
     PiecewiseLinearPMTSim pmt_sim;
     ADCSim adc_sim;
     TriggerSim trigger_sim;
-    std::mt19937 rng;
+    random::MersenneTwister rng;
     int waveform_samples;
     int trigger_offset;
     double offset;
@@ -36,7 +34,6 @@ struct Tarvex::Impl {
     EarlyHandling early_handling;
     double max_delay;  ///< bound on the delays the time spectrum draws
     std::int64_t adc_tap_bound;  ///< analog indices up to which the pulse taps land at i + k
-    stream::PMTDraws pmt_draws;  ///< the PMT stage's draws for the streaming readout
     double exact_reach;          ///< seconds from the run start over which the grid arithmetic is exact
 };
 
@@ -178,10 +175,10 @@ Tarvex::Tarvex(const std::filesystem::path& time_spectrum,
                    offset, preamp_clip, noise, clip);
     TriggerSim trigger_sim(adc_step, waveform_samples, retrigger_offset, std::move(trigger_kernel),
                            adc_threshold, trigger_norm);
-    std::mt19937 rng(static_cast<std::mt19937::result_type>(seed));
+    // A negative seed enters as its two's-complement low 32 bits.
+    random::MersenneTwister rng(static_cast<std::uint32_t>(seed));
     const double pulse_duration = shape.first.back() - shape.first.front();
 
-    stream::PMTDraws pmt_draws(pmt_sim);
     const std::int64_t adc_tap_bound = stream::consecutive_tap_bound(pmt_time_step, shape.second.size());
     const double exact_reach = stream::exact_time_reach(
         pmt_time_step, adc_tap_bound, static_cast<std::int64_t>(shape.second.size()),
@@ -190,7 +187,7 @@ Tarvex::Tarvex(const std::filesystem::path& time_spectrum,
     impl = std::make_unique<Impl>(Impl{std::move(pmt_sim), std::move(adc_sim), std::move(trigger_sim),
                                        rng, waveform_samples, trigger_offset, offset, pulse_duration,
                                        early_handling, largest_delay(times),
-                                       adc_tap_bound, std::move(pmt_draws), exact_reach});
+                                       adc_tap_bound, exact_reach});
 }
 
 Tarvex::Tarvex(const Tarvex& other) : impl(copy_state(other.impl)) {}
@@ -210,7 +207,7 @@ const Tarvex::Impl& Tarvex::state() const { return held_state(impl, "Tarvex"); }
 
 double Tarvex::pulse_duration() const { return state().pulse_duration; }
 
-const std::mt19937& Tarvex::engine() const { return state().rng; }
+const random::MersenneTwister& Tarvex::engine() const { return state().rng; }
 
 std::vector<corvane::TarvexTrigger> Tarvex::simulate(const std::vector<double>& pe_times, int channel) {
     Impl& s = state();
@@ -225,8 +222,8 @@ std::vector<corvane::TarvexTrigger> Tarvex::simulate(const std::vector<double>& 
         -static_cast<std::int64_t>(s.trigger_offset) > camera::longest_look_back) {
         return triggered_readout_of_stages(s, s.pmt_sim.simulate(pe_times, s.rng), channel);
     }
-    stream::BlockEngine rng(s.rng);
-    const std::vector<Impulse> impulses = stream::draw_impulses(s.pmt_draws, pe_times, rng);
+    random::MersenneTwister& rng = s.rng;
+    const std::vector<Impulse> impulses = stream::draw_impulses(s.pmt_sim, pe_times, rng);
     // Pulses of single PEs make at most about one window each; untouched room costs nothing.
     camera::TriggeredReadout readout(s.trigger_sim, {s.trigger_offset, s.offset, s.early_handling, channel},
                                      impulses.size() / 2 + 16);
@@ -269,8 +266,8 @@ std::vector<corvane::TarvexTrigger> Tarvex::simulate_external_trigger(
     if (readout_window < 0.0) {  // every window fails, after the draws, as the stages fail
         return external_readout_of_stages(s, pe_times, trigger_times, readout_window, channel);
     }
-    stream::BlockEngine rng(s.rng);
-    const std::vector<Impulse> impulses = stream::draw_impulses(s.pmt_draws, pe_times, rng);
+    random::MersenneTwister& rng = s.rng;
+    const std::vector<Impulse> impulses = stream::draw_impulses(s.pmt_sim, pe_times, rng);
     // Each forced sample stores the pulse span after it once shaped; the forced samples of
     // one window come in ascending order, so its runs form as they come.
     const auto span = static_cast<std::int64_t>(s.adc_sim.pulse_shape.kernel.size()) - 1;

@@ -88,6 +88,10 @@ struct Member {
     const char* name;
     T Record::*value;
 };
+// Spelled out for compilers without class template argument deduction for aggregates
+// (clang before 17, and the Apple clang of older Xcode releases).
+template <typename Record, typename T>
+Member(const char*, T Record::*) -> Member<Record, T>;
 
 /// One element per record: the members' fields in the order given, then, for camera
 /// records, the samples padded to `width` and their count.

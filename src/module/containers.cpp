@@ -1,13 +1,13 @@
 #include "module/bindings.hpp"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <iterator>
 #include <new>
 #include <sstream>
 #include <stdexcept>
+
+#include "stages/input_checks.hpp"
 
 namespace pelorin::bindings {
 
@@ -372,10 +372,8 @@ void check_pe_list_fits(int num_channels, int pes_per_channel) {
     const double per_channel =
         sizeof(PEEntry) + sizeof(double) * static_cast<double>(std::max(pes_per_channel, 0));
     const double bytes = static_cast<double>(num_channels) * per_channel;
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long page_size = sysconf(_SC_PAGE_SIZE);
-    const double memory = static_cast<double>(pages) * static_cast<double>(page_size);
-    if (pages > 0 && page_size > 0 && bytes > memory) {
+    const double memory = checks::physical_memory();
+    if (bytes > memory) {
         char message[200];
         std::snprintf(message, sizeof message,
                       "generate_pe_list: %d channels of %d PEs need %.1f GiB, more than the %.1f GiB of "

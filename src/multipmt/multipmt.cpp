@@ -4,7 +4,6 @@
 #include <cmath>
 #include <limits>
 #include <optional>
-#include <random>
 #include <stdexcept>
 #include <utility>
 
@@ -13,7 +12,6 @@
 #include "pelorin/spectrum.hpp"
 #include "pelorin/tot_sim.hpp"
 #include "stages/adc_stream.hpp"
-#include "stages/block_engine.hpp"
 #include "stages/burst_calibration.hpp"
 #include "stages/impulse_train.hpp"
 #include "stages/input_checks.hpp"
@@ -26,11 +24,10 @@ struct MultiPMT::Impl {
     PiecewiseLinearPMTSim pmt_sim;
     ADCSim adc_sim;
     ToTSim tot_sim;
-    std::mt19937 rng;
+    random::MersenneTwister rng;
     double sample_delay;
     double max_delay;  ///< bound on the delays the time spectrum draws
     std::int64_t adc_tap_bound;      ///< analog indices up to which the ADC pulse taps land at i + k
-    stream::PMTDraws pmt_draws;  ///< the PMT stage's draws for the streaming readout
     stream::TapOffsets tot_offsets;  ///< ToT pulse taps on the analog grid, up to adc_tap_bound
     double exact_reach;              ///< seconds from the run start over which the grid arithmetic is exact
 };
@@ -136,16 +133,16 @@ MultiPMT::MultiPMT(const std::filesystem::path& time_spectrum,
                                           "ToT pulse shape time step does not match ToT step.");
     ToTSim tot_sim(tot_step, SparseConvolution<double>{tot_step, std::move(tot_shape.second)},
                    tot_threshold, tot_dead_time, tot_noise, tot_jitter);
-    std::mt19937 rng(static_cast<std::mt19937::result_type>(seed));
+    // A negative seed enters as its two's-complement low 32 bits.
+    random::MersenneTwister rng(static_cast<std::uint32_t>(seed));
 
     const std::int64_t adc_tap_bound = stream::consecutive_tap_bound(pmt_time_step, adc_sim.pulse_shape.kernel.size());
     stream::TapOffsets tot_offsets(tot_step, tot_sim.pulse_shape.kernel.size(), pmt_time_step, adc_tap_bound);
-    stream::PMTDraws pmt_draws(pmt_sim);
     const double exact_reach =
         stream::exact_time_reach(pmt_time_step, adc_tap_bound, static_cast<std::int64_t>(adc_sim.pulse_shape.kernel.size()),
                                  time_to_index(adc_step, pmt_time_step), 4);
     impl = std::make_unique<Impl>(Impl{std::move(pmt_sim), std::move(adc_sim), std::move(tot_sim), rng, sample_delay,
-                                       largest_delay(times), adc_tap_bound, std::move(pmt_draws), std::move(tot_offsets),
+                                       largest_delay(times), adc_tap_bound, std::move(tot_offsets),
                                        exact_reach});
 }
 
@@ -164,7 +161,7 @@ MultiPMT::Impl& MultiPMT::state() { return held_state(impl, "MultiPMT"); }
 
 const MultiPMT::Impl& MultiPMT::state() const { return held_state(impl, "MultiPMT"); }
 
-const std::mt19937& MultiPMT::engine() const { return state().rng; }
+const random::MersenneTwister& MultiPMT::engine() const { return state().rng; }
 
 std::vector<corvane::MultiPMTTrigger> MultiPMT::simulate(const std::vector<double>& pe_times,
                                                          int channel) {
@@ -179,8 +176,8 @@ std::vector<corvane::MultiPMTTrigger> MultiPMT::simulate(const std::vector<doubl
     if (!streams(s)) {
         return readout_of_stages(s, s.pmt_sim.simulate(pe_times, s.rng), channel);
     }
-    stream::BlockEngine rng(s.rng);
-    const std::vector<Impulse> impulses = stream::draw_impulses(s.pmt_draws, pe_times, rng);
+    random::MersenneTwister& rng = s.rng;
+    const std::vector<Impulse> impulses = stream::draw_impulses(s.pmt_sim, pe_times, rng);
     const std::vector<ToTHit> hits = stream::stream_tot(s.tot_sim, impulses, s.tot_offsets, s.pmt_sim.step, rng);
     HitSamples samples(hits, s.sample_delay, s.adc_sim.adc_step);
     const auto sampling = stream::draw_sampling(s.adc_sim, s.pmt_sim.step, rng);

@@ -2,11 +2,10 @@
 
 #include "stages/adc_stream.hpp"
 
-#include <cmath>
 #include <cstdint>
-#include <limits>
-#include <stdexcept>
 #include <utility>
+
+#include "pelorin/random/distributions.hpp"
 
 namespace pelorin {
 
@@ -23,7 +22,7 @@ ADCSim::ADCSim(double adc_step_, SparseConvolution<double> pulse_shape_, int jit
 
 
 SparseWaveform<double> ADCSim::sample_down(const SparseWaveform<double>& shaped,
-                                           std::mt19937& rng) const {
+                                           random::MersenneTwister& rng) const {
     SparseWaveform<double> sampled(adc_step);
     const auto [period, phase] = stream::draw_sampling(*this, shaped.step, rng);
     for (const auto& [index, value] : shaped.samples) {
@@ -37,12 +36,12 @@ SparseWaveform<double> ADCSim::sample_down(const SparseWaveform<double>& shaped,
 }
 
 SparseWaveform<unsigned short> ADCSim::simulate(const SparseWaveform<double>& analog,
-                                                std::mt19937& rng) const {
+                                                random::MersenneTwister& rng) const {
     const SparseWaveform<double> sampled = sample_down(pulse_shape.convolve(analog), rng);
     SparseWaveform<unsigned short> adc(adc_step);
     adc.samples.reserve(sampled.samples.size());
     // One distribution per call: its spare Gaussian carries over between samples only.
-    std::normal_distribution<double> gaussian(0.0, noise);
+    random::NormalDistribution gaussian(0.0, noise);
     for (const auto& [index, value] : sampled.samples) {
         const double noise_draw = gaussian(rng);
         adc.add_sample(static_cast<double>(index) * adc_step, digitise(value, noise_draw));

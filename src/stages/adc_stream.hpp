@@ -5,11 +5,11 @@
 
 #include <cstdint>
 #include <limits>
-#include <random>
 #include <stdexcept>
 #include <vector>
 
 #include "pelorin/adc_sim.hpp"
+#include "pelorin/random/distributions.hpp"
 #include "stages/impulse_train.hpp"
 
 namespace pelorin::stream {
@@ -33,8 +33,7 @@ Sampling draw_sampling(const ADCSim& adc, double analog_step, Engine& rng) {
         if (period > std::numeric_limits<int>::max()) {
             throw std::invalid_argument("ADCSim: adc_step spans too many analog steps for a random phase.");
         }
-        std::uniform_int_distribution<int> random_phase(0, static_cast<int>(period - 1));
-        phase = random_phase(rng);
+        phase = random::UniformIntDistribution(0, static_cast<int>(period - 1))(rng);
     }
     return {period, phase};
 }
@@ -86,7 +85,7 @@ private:
 /// sample's arithmetic then no longer waits on the draw chain of the next.
 template <typename Engine, typename Chunk>
 void for_each_adc_chunk(Coverage covered, Sampling sampling, double noise, Engine& rng, Chunk&& chunk) {
-    std::normal_distribution<double> gaussian(0.0, noise);
+    random::NormalDistribution gaussian(0.0, noise);
     const auto [period, phase] = sampling;
     if (phase >= period) {
         return;  // no analog index has this remainder

@@ -69,12 +69,12 @@ bool insertion_sort_within(std::vector<Impulse>& impulses, std::size_t budget) {
 
 }  // namespace
 
-std::vector<Impulse> draw_impulses(const PMTDraws& pmt, const std::vector<double>& pe_times, BlockEngine& rng) {
+std::vector<Impulse> draw_impulses(PiecewiseLinearPMTSim& pmt, const std::vector<double>& pe_times,
+                                   random::MersenneTwister& rng) {
     std::vector<Impulse> impulses(pe_times.size());
     for (std::size_t n = 0; n < pe_times.size(); ++n) {
-        const double delay = pmt.delay(rng);
-        const double amplitude = pmt.amplitude(rng);
-        impulses[n] = {time_to_index(delay + pe_times[n], pmt.step), amplitude};
+        const auto [index, amplitude] = pmt.draw_impulse(pe_times[n], rng);
+        impulses[n] = {index, amplitude};
     }
     stable_sort_by_index(impulses);
     merge_equal_indices(impulses);

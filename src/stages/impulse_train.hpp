@@ -6,12 +6,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
-#include <random>
 #include <vector>
 
 #include "pelorin/pmt_sim.hpp"
-#include "stages/block_engine.hpp"
-#include "stages/piecewise_draw.hpp"
+#include "pelorin/random/mersenne_twister.hpp"
 
 namespace pelorin::stream {
 
@@ -27,19 +25,10 @@ struct Run {
     std::int64_t last;
 };
 
-/// The PMT stage's draws, from the stage's delay and amplitude distributions.
-struct PMTDraws {
-    PiecewiseLinearDraw delay;
-    PiecewiseLinearDraw amplitude;
-    double step;  ///< analog grid spacing in seconds
-
-    explicit PMTDraws(const PiecewiseLinearPMTSim& pmt)
-        : delay(pmt.time_distribution), amplitude(pmt.amplitude_distribution), step(pmt.step) {}
-};
-
 /// The PMT stage's draws for `pe_times` (delay, then amplitude, PE after PE) as an impulse
 /// train sorted by index; amplitudes landing on one index are summed in PE order.
-std::vector<Impulse> draw_impulses(const PMTDraws& pmt, const std::vector<double>& pe_times, BlockEngine& rng);
+std::vector<Impulse> draw_impulses(PiecewiseLinearPMTSim& pmt, const std::vector<double>& pe_times,
+                                   random::MersenneTwister& rng);
 
 /// Sorts by index, keeping the given order among equal indices.
 void stable_sort_by_index(std::vector<Impulse>& impulses);

@@ -2,7 +2,13 @@
 
 #include "pelorin/sparse_waveform.hpp"
 
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cmath>
 #include <limits>
@@ -64,10 +70,31 @@ void require_nonzero(int value, const char* name) {
     }
 }
 
+namespace {
+
+/// Bytes of physical memory as the system reports them; infinite where it does not.
+double query_physical_memory() {
+#if defined(_WIN32)
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    if (GlobalMemoryStatusEx(&status)) {
+        return static_cast<double>(status.ullTotalPhys);
+    }
+#elif defined(_SC_PHYS_PAGES) && defined(_SC_PAGE_SIZE)
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long page_size = ::sysconf(_SC_PAGE_SIZE);
+    if (pages > 0 && page_size > 0) {
+        return static_cast<double>(pages) * static_cast<double>(page_size);
+    }
+#endif
+    return std::numeric_limits<double>::infinity();
+}
+
+}  // namespace
+
 double physical_memory() {
     // A system call: asked once per process.
-    static const double bytes =
-        static_cast<double>(::sysconf(_SC_PHYS_PAGES)) * static_cast<double>(::sysconf(_SC_PAGE_SIZE));
+    static const double bytes = query_physical_memory();
     return bytes;
 }
 

@@ -32,7 +32,7 @@ struct TimeRange {
     const char* reason;     ///< why the range ends there, for the message
 };
 
-/// Bytes of physical memory of the machine.
+/// Bytes of physical memory of the machine; infinite where the system does not tell.
 double physical_memory();
 
 /// Throws std::length_error naming `what` unless that many bytes could fit in memory, so

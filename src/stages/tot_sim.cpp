@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "pelorin/random/distributions.hpp"
+
 namespace pelorin {
 
 ToTSim::ToTSim(double tdc_step_, SparseConvolution<double> pulse_shape_, double threshold_,
@@ -20,12 +22,12 @@ ToTSim::ToTSim(double tdc_step_, SparseConvolution<double> pulse_shape_, double 
     }
 }
 
-std::vector<ToTHit> ToTSim::simulate(const SparseWaveform<double>& analog, std::mt19937& rng) const {
+std::vector<ToTHit> ToTSim::simulate(const SparseWaveform<double>& analog, random::MersenneTwister& rng) const {
     const SparseWaveform<double> shaped = pulse_shape.convolve(analog);
     const double step = shaped.step;
     // Each distribution keeps its own spare Gaussian, for this call only.
-    std::normal_distribution<double> noise_draw(0.0, noise);
-    std::normal_distribution<double> jitter_draw(0.0, jitter);
+    random::NormalDistribution noise_draw(0.0, noise);
+    random::NormalDistribution jitter_draw(0.0, jitter);
     std::vector<ToTHit> hits;
     if (shaped.samples.empty()) {
         return hits;

@@ -4,13 +4,15 @@
 #include <cmath>
 #include <limits>
 
+#include "pelorin/random/distributions.hpp"
+
 namespace pelorin::stream {
 namespace {
 
 /// The discriminator of ToTSim::simulate, fed one shaped sample at a time.
 class Discriminator {
 public:
-    Discriminator(const ToTSim& tot, double step, BlockEngine& rng)
+    Discriminator(const ToTSim& tot, double step, random::MersenneTwister& rng)
         : tot_(tot), step_(step), rng_(rng), noise_(0.0, tot.noise), jitter_(0.0, tot.jitter) {}
 
     void sample(std::int64_t index, double value) {
@@ -48,9 +50,9 @@ private:
 
     const ToTSim& tot_;
     double step_;
-    BlockEngine& rng_;
-    std::normal_distribution<double> noise_;
-    std::normal_distribution<double> jitter_;
+    random::MersenneTwister& rng_;
+    random::NormalDistribution noise_;
+    random::NormalDistribution jitter_;
     double last_end_ = -std::numeric_limits<double>::infinity();
     bool in_pulse_ = false;
     double start_ = 0.0;
@@ -61,7 +63,7 @@ private:
 }  // namespace
 
 std::vector<ToTHit> stream_tot(const ToTSim& tot, const std::vector<Impulse>& impulses, const TapOffsets& offsets,
-                               double analog_step, BlockEngine& rng) {
+                               double analog_step, random::MersenneTwister& rng) {
     const std::vector<double>& kernel = tot.pulse_shape.kernel;
     Discriminator discriminator(tot, analog_step, rng);
     if (impulses.empty() || kernel.empty()) {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <random>
 #include <vector>
 
 #include "pelorin/tot_sim.hpp"
@@ -14,6 +13,6 @@ namespace pelorin::stream {
 /// the ToT kernel's tap offsets on the analog grid of step `analog_step`; they must be
 /// forward() for the impulse indices of the call.
 std::vector<ToTHit> stream_tot(const ToTSim& tot, const std::vector<Impulse>& impulses, const TapOffsets& offsets,
-                               double analog_step, BlockEngine& rng);
+                               double analog_step, random::MersenneTwister& rng);
 
 }  // namespace pelorin::stream

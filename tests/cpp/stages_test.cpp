@@ -38,9 +38,9 @@ TEST(SparseWaveform, AdditionsSumPerIndexWrapAndReadDense) {
 // in that order, for tap steps on both sides of the switch between the cursor walk and
 // the merge. Integer sums are formed in 64 bits and wrapped to 32 at the end.
 template <typename T, typename U, typename SampleDraw, typename TapDraw>
-void check_against_reference(std::mt19937& engine, SampleDraw sample, TapDraw tap) {
+void check_against_reference(random::MersenneTwister& engine, SampleDraw sample, TapDraw tap) {
     using Sum = std::conditional_t<std::is_same_v<T, int>, std::int64_t, double>;
-    std::uniform_int_distribution<int> count(1, 40), gap(1, 6);
+    const random::UniformIntDistribution count(1, 40), gap(1, 6);
     const double steps[] = {1.0, 0.1e-9, 4e-9};
     for (const double ratio : {1.0, 0.25, 0.5, 1.0015, 2.0, 2.5}) {
         for (int round = 0; round < 75; ++round) {
@@ -72,12 +72,12 @@ void check_against_reference(std::mt19937& engine, SampleDraw sample, TapDraw ta
 }
 
 TEST(SparseConvolution, MatchesBruteForceForAllTapSteps) {
-    std::mt19937 engine(2024);
-    std::normal_distribution<double> value(0.0, 10.0);
+    random::MersenneTwister engine(2024);
+    random::NormalDistribution value(0.0, 10.0);
     check_against_reference<double, double>(engine, value, value);
-    std::uniform_int_distribution<int> adc(0, 65535), tap(-40000, 40000);  // products overflow 32 bits
+    const random::UniformIntDistribution adc(0, 65535), tap(-40000, 40000);  // products overflow 32 bits
     check_against_reference<int, unsigned short>(
-        engine, [&](std::mt19937& e) { return static_cast<unsigned short>(adc(e)); }, tap);
+        engine, [&](random::MersenneTwister& e) { return static_cast<unsigned short>(adc(e)); }, tap);
 }
 
 TEST(ReadSpectrum, PairsNumbersUntilUnpairedNumberOrText) {
@@ -103,7 +103,7 @@ TEST(ReadSpectrum, PairsNumbersUntilUnpairedNumberOrText) {
 
 // `n` draws of one distribution object from `engine`, in order.
 template <typename Distribution>
-std::vector<double> draw(std::mt19937& engine, Distribution&& distribution, int n) {
+std::vector<double> draw(random::MersenneTwister& engine, Distribution&& distribution, int n) {
     std::vector<double> values;
     for (int i = 0; i < n; ++i) {
         values.push_back(distribution(engine));
@@ -177,7 +177,7 @@ SparseWaveform<double> pulse(std::int64_t first, std::int64_t last, std::int64_t
 }
 
 TEST(ToTSim, WorkedPulsesWithAndWithoutDeadTime) {
-    std::mt19937 engine(6);
+    random::MersenneTwister engine(6);
     // Open from 1.2 to 2.1 ns. Samples 21 to 27 lie within a 1.5 ns dead time: it closes at
     // 2.8 ns; with 1.2 ns the sample at exactly 2.4 ns does not close it either.
     EXPECT_EQ(make_tot(0.0).simulate(pulse(10, 30, 12, 20), engine), (Hits{{1e-9, 2e-9}}));
@@ -190,8 +190,8 @@ TEST(ToTSim, WorkedPulsesWithAndWithoutDeadTime) {
     gaps.samples.emplace_back(70, 0.0);
     EXPECT_EQ(make_tot(0.5e-9).simulate(gaps, engine), (Hits{{1e-9, 2e-9}, {4 * 1e-9, 7 * 1e-9}}));
     for (std::uint32_t seed = 1; seed <= 20; ++seed) {  // a lone 0 at 1 ns opens when its noise reaches 0.5
-        std::mt19937 noisy(seed), twin(seed);
-        const bool opens = std::normal_distribution<double>(0.0, 1.0)(twin) >= 0.5;
+        random::MersenneTwister noisy(seed), twin(seed);
+        const bool opens = random::NormalDistribution(0.0, 1.0)(twin) >= 0.5;
         EXPECT_EQ(make_tot(0.0, 0.0, 0.5, 1.0).simulate(pulse(10, 10, 0, -1), noisy),
                   (opens ? Hits{{1e-9, 2e-9}} : Hits{}))
             << "seed " << seed;
@@ -202,10 +202,10 @@ TEST(ToTSim, JitterDrawsStartThenEndForClosedPulseAndEndThenStartForOpen) {
     constexpr double sigma = 2e-9;  // wide, so that swapped draws change the quantised times
     auto quantise = [](double time) { return std::round(time / 1e-9) * 1e-9; };
     for (const std::uint32_t seed : {1u, 2u, 3u}) {
-        std::mt19937 engine(seed), twin(seed);
+        random::MersenneTwister engine(seed), twin(seed);
         // Closed from 1.2 to 2.1 ns, then open from 5.4 ns to the last sample at 6 ns.
         const auto hits = make_tot(0.0, sigma).simulate(pulse(50, 60, 54, 60, pulse(10, 30, 12, 20)), engine);
-        std::normal_distribution<double> noise(0.0, 1.0), jitter(0.0, sigma);
+        random::NormalDistribution noise(0.0, 1.0), jitter(0.0, sigma);
         draw(twin, noise, 12);
         const auto closed = draw(twin, jitter, 2);
         draw(twin, noise, 9 + 11);

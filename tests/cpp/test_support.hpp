@@ -4,7 +4,6 @@
 // checks.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <climits>
@@ -19,6 +18,8 @@
 #include <tuple>
 #include <vector>
 
+#include "pelorin/random/distributions.hpp"
+#include "pelorin/random/mersenne_twister.hpp"
 #include "pelorin/sparse_waveform.hpp"
 
 namespace pelorin::test {
@@ -30,9 +31,11 @@ struct TempFile {
     Path path;
 
     explicit TempFile(const std::string& contents) {
+        // Unique across the test processes that ctest may run side by side.
+        static const unsigned process = std::random_device{}();
         static std::atomic<unsigned> counter{0};
         path = std::filesystem::temp_directory_path() /
-               ("pelorin-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".txt");
+               ("pelorin-" + std::to_string(process) + "-" + std::to_string(counter++) + ".txt");
         std::ofstream(path, std::ios::binary) << contents;
     }
     TempFile(const TempFile&) = delete;
@@ -59,6 +62,37 @@ inline std::string shape_text(double step, const std::vector<double>& values, do
         text += line;
     }
     return text;
+}
+
+/// std::uniform_real_distribution<double>(lo, hi) as the GNU library draws it.
+inline double uniform_real(random::MersenneTwister& rng, double lo, double hi) {
+    return random::canonical(rng) * (hi - lo) + lo;
+}
+
+/// std::shuffle as the GNU library performs it with a 32-bit engine: for ranges whose
+/// square fits in 32 bits, positions for two successive elements from one draw.
+template <typename T>
+void shuffle(std::vector<T>& values, random::MersenneTwister& rng) {
+    const std::uint64_t size = values.size();
+    if (size == 0) {
+        return;
+    }
+    if (0xffffffffu / size >= size) {
+        std::size_t i = 1;
+        if (size % 2 == 0) {
+            std::swap(values[i++], values[random::below(rng, 2)]);
+        }
+        while (i != size) {
+            const std::uint64_t range = i + 1;
+            const std::uint64_t both = random::below(rng, range * (range + 1));
+            std::swap(values[i++], values[both / (range + 1)]);
+            std::swap(values[i++], values[both % (range + 1)]);
+        }
+        return;
+    }
+    for (std::size_t i = 1; i != size; ++i) {
+        std::swap(values[i], values[random::below(rng, i + 1)]);
+    }
 }
 
 /// Whether `call` throws an `Exception` whose what() holds `part`.

@@ -38,10 +38,10 @@ struct Files {
 };
 
 std::vector<double> pe_times(int seed) {
-    std::mt19937 rng(static_cast<unsigned>(seed));
+    pelorin::random::MersenneTwister rng(static_cast<std::uint32_t>(seed));
     std::vector<double> times(400);
     for (auto& t : times) {
-        t = std::uniform_real_distribution<double>(0.0, 20e-6)(rng);
+        t = pelorin::test::uniform_real(rng, 0.0, 20e-6);
     }
     return times;
 }
