@@ -50,7 +50,7 @@ def test_block_seed_is_the_spawned_word_as_int32():
 
 @pytest.mark.parametrize("chunk", [3, 50_000], ids=["a call per few PEs", "one call"])
 def test_a_block_equals_a_model_built_by_hand(model, chunk, monkeypatch):
-    monkeypatch.setattr(pelorin_dask, "_CHUNK_PES", chunk)
+    monkeypatch.setattr(pelorin_dask._blocks, "_CHUNK_PES", chunk)
     pes = dark_counts(3)
     by_hand = model.model(**model.arguments, seed=block_seed(9, 3)).simulate_pe_list(pelorin.pe_list_from_arrays(*pes))
     expected = pelorin.records_to_array(by_hand, model.waveform_samples())
