@@ -2,10 +2,10 @@ import math
 
 import numpy as np
 import pytest
-from support import rows
 
 import pelorin
 from pelorin import PEListVector, pe_list_from_arrays, records_to_array
+from support import rows
 
 
 def camera_dtype(width):

@@ -90,8 +90,8 @@ def test_accepted_kinds_and_required_arguments(arguments, make_tarvex):
     def simulate(model):
         return model.simulate([1e-7, 4e-7])
 
-    got, expected = twin_rows(lambda: make_tarvex(trigger_kernel=pelorin.IntVector([1, 1]), early_handling=pelorin.THROW,
-                                                  gain=50, seed=np.int32(42)), simulate, simulate, make_tarvex)
+    got, expected = twin_rows(lambda: make_tarvex(trigger_kernel=pelorin.IntVector([1, 1]), gain=50, seed=np.int32(42),
+                                                  early_handling=pelorin.THROW), simulate, simulate, make_tarvex)
     assert got == expected != []
     for name in arguments["multipmt"]:  # none has a default
         with pytest.raises(TypeError):

@@ -96,9 +96,11 @@ def stub_overload(definition, is_method, bind):
     arguments = definition.args
     positional = [*arguments.posonlyargs, *arguments.args]
     defaults = [None] * (len(positional) - len(arguments.defaults)) + arguments.defaults
-    text = lambda node: node and bind(ast.unparse(node))
-    parameters = [(None if argument in arguments.posonlyargs else argument.arg, text(argument.annotation), text(default))
-                  for argument, default in list(zip(positional, defaults))[is_method:]]
+    def text(node):
+        return node and bind(ast.unparse(node))
+
+    parameters = [(None if argument in arguments.posonlyargs else argument.arg, text(argument.annotation),
+                   text(default)) for argument, default in list(zip(positional, defaults))[is_method:]]
     return parameters, None if definition.name == "__init__" else text(definition.returns)
 
 
@@ -123,7 +125,8 @@ def stub_members():
                 members[prefix + node.target.id] = "attribute"
             elif isinstance(node, ast.FunctionDef):
                 decorators = [ast.unparse(d) for d in node.decorator_list]
-                accessor = ".fget" if "property" in decorators else ".fset" if f"{node.name}.setter" in decorators else ""
+                setter = f"{node.name}.setter" in decorators
+                accessor = ".fget" if "property" in decorators else ".fset" if setter else ""
                 members.setdefault(prefix + node.name + accessor, []).append(stub_overload(node, bool(prefix), bind))
 
     def collect_class(node, prefix, bind):
