@@ -3,7 +3,8 @@
 Signatures are disabled on the module, so stubtest compares no parameters: the binding
 library's TypeError listing, the only runtime record of each overload, is checked here
 against the stub, overload by overload, for the names, the positional-only ones and the
-defaults. The types are the type checkers' part (tests/typing).
+defaults, and against the names that the docstring documents. The types are the type
+checkers' part (tests/typing).
 """
 
 import ast
@@ -77,9 +78,13 @@ def test_version_is_the_distribution_version():
 
 
 @pytest.mark.parametrize("name", STUB_OVERLOADS)
-def test_stub_overloads_match_the_bound_ones(name):
+def test_stub_and_docstring_name_the_bound_parameters(name):
     owner, member, accessor = (name.split(".") + ["", ""])[:3]
     # A constructor is reached by calling its class, whose listing has no self.
     function = getattr(pelorin, owner) if member in ("", "__init__") else vars(getattr(pelorin, owner))[member]
     bound = bound_overloads(getattr(function, accessor) if accessor else function, member not in ("", "__init__"))
     assert bound is None or bound == STUB_OVERLOADS[name]  # operators and pickling support give no listing
+    documented = vars(getattr(pelorin, owner))[member] if member else function
+    sections = re.findall(r"\nParameters\n-+\n(.*?)(?:\n\n|$)", documented.__doc__ or "", re.S)
+    assert not sections or [re.findall(r"^(\w+) : ", s, re.M) for s in sections] == [
+        [parameter.split("=")[0] for parameter in overload] for overload in bound]
