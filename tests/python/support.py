@@ -57,7 +57,3 @@ def value_of(item):
         return list(item)
     return item if isinstance(item, (int, float)) else row(item)
 
-
-def twin_rows(make, first, second, make_twin=None):
-    """Rows of `first` on a model from `make` and of `second` on an identically seeded one from `make_twin`."""
-    return rows(first(make())), rows(second((make_twin or make)()))
