@@ -21,19 +21,11 @@ def dark_counts(block, channels=4):
     return np.repeat(np.arange(channels) + channels * block, counts), rng.uniform(0.0, 2e-6, counts.sum())
 
 
-def slow_block(seconds):
-    time.sleep(seconds)
-    return {}
-
-
-def gives_a_list():
-    return [1e-7]
-
-
-# Every form a block takes; the empty one gives no records.
+# Every form a block takes; the empty one gives no records. A block must not give a list.
 BLOCKS = [functools.partial(dark_counts, 0), {7: [1e-7, 4e-7], 2: np.array([9e-7])}, {},
           (np.array([1, 1, 5]), np.array([2e-7, 3e-7, 1e-6])), functools.partial(pelorin.generate_pe_list, 3, 4, 2e-7),
           functools.partial(dark_counts, 5)]
+GIVES_A_LIST = functools.partial(list, [1e-7])
 
 
 def model_arguments(arguments, kind):
@@ -80,7 +72,7 @@ REFUSED = {  # call on ModelArguments(Tarvex) m, its arguments a, a directory d 
     "PE list block": (lambda m, a, d: read_out(m, [{}, pelorin.PEListVector()], 1), TypeError,
                       "block 1 is a PEListVector, which cannot be sent to a worker"),
     "float seed": (lambda m, a, d: read_out(m, BLOCKS, 1.0), TypeError, "seed must be an int, not float"),
-    "function gives a list": (lambda m, a, d: read_out(m, [{}, gives_a_list], 1), TypeError, "block 1 gave a list"),
+    "function gives a list": (lambda m, a, d: read_out(m, [{}, GIVES_A_LIST], 1), TypeError, "block 1 gave a list"),
     "negative seed": (lambda m, a, d: read_out_blocks(m, BLOCKS, -1), ValueError, "seed must not be negative, not -1"),
     "zero timeout": (lambda m, a, d: read_out(m, BLOCKS, 1, timeout=0.0), ValueError, "timeout must be a positive"),
     "parquet: file name of a directory": (lambda m, a, d: write_parquet(d, m, BLOCKS, 1), IsADirectoryError,
@@ -116,16 +108,9 @@ def read_parquet(path, dtype):
     return array
 
 
-def read_parts(directory, dtype):
-    """The part files of a dataset, each as a structured array of `dtype`, after checking their names."""
-    names = sorted(os.listdir(directory))
-    assert names == [f"part-{index:05d}.parquet" for index in range(len(names))]
-    return [read_parquet(directory / name, dtype) for name in names]
-
-
 def test_parquet_output_appears_whole_or_not_at_all(model, tmp_path, monkeypatch):
     pq = pytest.importorskip("pyarrow.parquet")
-    path, parts, failing = tmp_path / "r.parquet", tmp_path / "parts", [*BLOCKS[:3], gives_a_list]
+    path, parts, failing = tmp_path / "r.parquet", tmp_path / "parts", [*BLOCKS[:3], GIVES_A_LIST]
     assert write_parquet(path, model, BLOCKS, 4) == pelorin_dask.write_parquet_dataset(parts, model, BLOCKS, 4) > 0
     before = path.read_bytes()
     with pytest.raises(TypeError, match="block 3 gave a list"):  # the earlier file stays as it was
@@ -166,7 +151,9 @@ def test_workers_give_the_sequential_arrays(client, model, tmp_path):
         assert np.array_equal(read_parquet(tmp_path / "r.parquet", expected.dtype), expected)
         pelorin_dask.write_parquet_dataset(tmp_path / "parts", model, BLOCKS, seed=3, client=client, timeout=60)
         arrays = [read_out_block(model, block, 3, index) for index, block in enumerate(BLOCKS)]
-        assert all(map(np.array_equal, read_parts(tmp_path / "parts", expected.dtype), arrays))
+        names = sorted(os.listdir(tmp_path / "parts"))
+        assert names == [f"part-{index:05d}.parquet" for index in range(len(BLOCKS))]
+        assert all(np.array_equal(read_parquet(tmp_path / "parts" / n, a.dtype), a) for n, a in zip(names, arrays))
 
 
 def test_worker_errors_surface_instead_of_hanging(client, arguments, tmp_path):
@@ -177,8 +164,8 @@ def test_worker_errors_surface_instead_of_hanging(client, arguments, tmp_path):
     if importlib.util.find_spec("pyarrow"):  # blocks still running may leave hidden files, never a part file
         (tmp_path / "parts").mkdir()
         with pytest.raises(TypeError, match="block 6 gave a list"):
-            pelorin_dask.write_parquet_dataset(tmp_path / "parts", module, [*BLOCKS, gives_a_list], seed=1,
+            pelorin_dask.write_parquet_dataset(tmp_path / "parts", module, [*BLOCKS, GIVES_A_LIST], seed=1,
                                                client=client, timeout=60)
         assert all(name.startswith(".") for name in os.listdir(tmp_path / "parts"))
     with pytest.raises(TimeoutError, match="block 0 gave no result within 0.2 s"):
-        read_out(module, [functools.partial(slow_block, 1.0), {}], seed=1, client=client, timeout=0.2)
+        read_out(module, [functools.partial(time.sleep, 1.0), {}], seed=1, client=client, timeout=0.2)
