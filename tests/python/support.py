@@ -53,7 +53,5 @@ def value_of(item):
     """Comparable value of a container element: a number, a record's row, or (channel, times)."""
     if isinstance(item, tuple):
         return item[0], list(item[1])
-    if isinstance(item, (pelorin.DoubleVector, pelorin.uint16Vector)):
-        return list(item)
     return item if isinstance(item, (int, float)) else row(item)
 
