@@ -38,7 +38,7 @@ class ModelArguments(Generic[Model]):
     Parameters
     ----------
     model : type
-        pelorin.Tarvex or pelorin.MultiPMT
+        The model class, pelorin.Tarvex or pelorin.MultiPMT
     **arguments
         The constructor arguments of `model` except seed
 

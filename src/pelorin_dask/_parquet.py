@@ -67,8 +67,18 @@ def write_parquet(path: str | os.PathLike[str], model: AnyModel, blocks: Sequenc
     ----------
     path : str or os.PathLike
         The file to write, in an existing directory
-    model, blocks, seed, client, progress, timeout
-        As for read_out_blocks
+    model : ModelArguments
+        The model class and its arguments, from which every block builds its model
+    blocks : Sequence[Block]
+        The blocks: each a mapping {channel: times}, a pair (channels, times) or a function returning one
+    seed : int
+        Base seed, non-negative; block i's model gets block_seed(seed, i)
+    client : distributed.Client, optional
+        Runs the blocks on the client's cluster (default is this process)
+    progress : bool, optional
+        Writes the number of blocks gathered so far to the standard error stream (default is False)
+    timeout : float, optional
+        Cluster only: seconds to wait for any one block's result (default is no limit)
 
     Returns
     -------
@@ -168,8 +178,18 @@ def write_parquet_dataset(directory: str | os.PathLike[str], model: AnyModel, bl
     ----------
     directory : str or os.PathLike
         The directory of the part files, made if missing; it must not hold part files yet
-    model, blocks, seed, client, progress, timeout
-        As for read_out_blocks
+    model : ModelArguments
+        The model class and its arguments, from which every block builds its model
+    blocks : Sequence[Block]
+        The blocks: each a mapping {channel: times}, a pair (channels, times) or a function returning one
+    seed : int
+        Base seed, non-negative; block i's model gets block_seed(seed, i)
+    client : distributed.Client, optional
+        Runs the blocks on the client's cluster (default is this process)
+    progress : bool, optional
+        Writes the number of blocks gathered so far to the standard error stream (default is False)
+    timeout : float, optional
+        Cluster only: seconds to wait for any one block's result (default is no limit)
 
     Returns
     -------

@@ -175,8 +175,18 @@ def read_out(model: AnyModel, blocks: Sequence[Block], seed: int, *, client: Cli
 
     Parameters
     ----------
-    model, blocks, seed, client, progress, timeout
-        As for read_out_blocks
+    model : ModelArguments
+        The model class and its arguments, from which every block builds its model
+    blocks : Sequence[Block]
+        The blocks: each a mapping {channel: times}, a pair (channels, times) or a function returning one
+    seed : int
+        Base seed, non-negative; block i's model gets block_seed(seed, i)
+    client : distributed.Client, optional
+        Runs the blocks on the client's cluster (default is this process)
+    progress : bool, optional
+        Writes the number of blocks gathered so far to the standard error stream (default is False)
+    timeout : float, optional
+        Cluster only: seconds to wait for any one block's result (default is no limit)
 
     Returns
     -------
