@@ -47,7 +47,6 @@ import hashlib
 import logging
 import os
 import pathlib
-import shutil
 import sys
 import tempfile
 import time

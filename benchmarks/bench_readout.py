@@ -123,7 +123,8 @@ def read_out(name, camera, channels, pes, duration, ascending, external, repeat)
                                    lambda m: m.simulate_external_trigger(arrays[0], triggers, PEDESTAL_WINDOW, 0))
     else:
         pe_list = pe_list_of(arrays)
-        seconds, records = best_of(repeat, make_camera if camera else make_multipmt, lambda m: m.simulate_pe_list(pe_list))
+        seconds, records = best_of(repeat, make_camera if camera else make_multipmt,
+                                   lambda m: m.simulate_pe_list(pe_list))
     return seconds / (channels * pes) * 1e9, len(records)
 
 
@@ -228,7 +229,8 @@ def main():
     parser.add_argument("--cxx", type=pathlib.Path, default=ROOT / "build/dev/benchmarks/pelorin_benchmarks")
     parser.add_argument("--repeat", type=int, default=5, help="runs per Python figure (least time counts)")
     parser.add_argument("--skip-memory", action="store_true")
-    parser.add_argument("--largest", type=int, default=3, help="memory cases: 1 for 1e5 PEs only, 2 up to 1e6, 3 up to 1e7")
+    parser.add_argument("--largest", type=int, default=3,
+                        help="memory cases: 1 for 1e5 PEs only, 2 up to 1e6, 3 up to 1e7")
     parser.add_argument("--memory", nargs=3, metavar=("KIND", "PES", "ORDER"), help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.memory:

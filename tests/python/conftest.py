@@ -21,11 +21,6 @@ def make_multipmt(arguments):
     return functools.partial(build_model, "multipmt", arguments["multipmt"])
 
 
-@pytest.fixture(params=["tarvex", "multipmt"])
-def make_model(request):
-    return request.getfixturevalue(f"make_{request.param}")
-
-
 @pytest.fixture
 def records(make_tarvex, make_multipmt):
     return {"tarvex": make_tarvex().simulate([1e-7, 4e-7], 5), "multipmt": make_multipmt().simulate([1e-7, 4e-7], 5)}

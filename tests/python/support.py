@@ -1,6 +1,5 @@
-"""Helpers shared by the Python tests: model arguments from example files, record rows."""
+"""Helpers shared by the Python tests: model arguments from written spectra, record rows."""
 
-import functools
 import math
 
 import pelorin
@@ -11,10 +10,6 @@ def write_columns(path, xs, f):
     return path
 
 
-def gauss(x, mean, sigma):
-    return math.exp(-(((x - mean) / sigma) ** 2) / 2)
-
-
 def alpha_pulse(t):
     return t / 4e-9 * math.exp(1 - t / 4e-9)  # peaks at 1.0 after 4 ns
 
@@ -22,9 +17,9 @@ def alpha_pulse(t):
 def model_arguments(directory):
     """Constructor arguments, in declared order, under which one PE gives one record."""
     time = write_columns(directory / "t.txt", [1e-8 + i * 1e-9 for i in range(21)],
-                         functools.partial(gauss, mean=2e-8, sigma=3e-9))
+                         lambda t: math.exp(-(((t - 2e-8) / 3e-9) ** 2) / 2))
     amplitude = write_columns(directory / "a.txt", [0.2 + i * 0.1 for i in range(19)],
-                              functools.partial(gauss, mean=1.0, sigma=0.3))
+                              lambda a: math.exp(-(((a - 1.0) / 0.3) ** 2) / 2))
     shape = write_columns(directory / "p.txt", [i * 1e-9 for i in range(20)], alpha_pulse)
     tot_shape = write_columns(directory / "tot.txt", [i * 2e-9 for i in range(10)], alpha_pulse)
     shared = dict(time_spectrum=time, amplitude_spectrum=amplitude, pmt_time_step=1e-9)
@@ -58,11 +53,5 @@ def value_of(item):
     """Comparable value of a container element: a number, a record's row, or (channel, times)."""
     if isinstance(item, tuple):
         return item[0], list(item[1])
-    if isinstance(item, (pelorin.DoubleVector, pelorin.uint16Vector)):
-        return list(item)
     return item if isinstance(item, (int, float)) else row(item)
 
-
-def twin_rows(make, first, second, make_twin=None):
-    """Rows of `first` on a model from `make` and of `second` on an identically seeded one from `make_twin`."""
-    return rows(first(make())), rows(second((make_twin or make)()))

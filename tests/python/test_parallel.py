@@ -11,8 +11,7 @@ import pytest
 
 import pelorin
 import pelorin_dask
-from pelorin_dask import (ModelArguments, block_seed, read_out, read_out_block, read_out_blocks, write_parquet,
-                          write_parquet_dataset)
+from pelorin_dask import ModelArguments, block_seed, read_out, read_out_block, read_out_blocks, write_parquet
 
 
 def dark_counts(block, channels=4):
@@ -22,87 +21,85 @@ def dark_counts(block, channels=4):
     return np.repeat(np.arange(channels) + channels * block, counts), rng.uniform(0.0, 2e-6, counts.sum())
 
 
-def slow_block(seconds):
-    time.sleep(seconds)
-    return {}
-
-
-# Every form a block takes; the empty one gives no records.
+# Every form a block takes; the empty one gives no records. A block must not give a list.
 BLOCKS = [functools.partial(dark_counts, 0), {7: [1e-7, 4e-7], 2: np.array([9e-7])}, {},
           (np.array([1, 1, 5]), np.array([2e-7, 3e-7, 1e-6])), functools.partial(pelorin.generate_pe_list, 3, 4, 2e-7),
           functools.partial(dark_counts, 5)]
+GIVES_A_LIST = functools.partial(list, [1e-7])
 
 
-@pytest.fixture(params=["tarvex", "multipmt"])
-def model(request, arguments):
-    kind = request.param
+def model_arguments(arguments, kind):
     cls = pelorin.Tarvex if kind == "tarvex" else pelorin.MultiPMT
     return ModelArguments(cls, **{name: value for name, value in arguments[kind].items() if name != "seed"})
 
 
-def test_block_seed_is_the_spawned_word_as_int32():
-    for seed, block in [(0, 0), (1, 7), (2**100 + 3, 40)]:
-        word = int(np.random.SeedSequence(seed).spawn(block + 1)[block].generate_state(1, np.uint32)[0])
-        assert block_seed(seed, block) == word - (word >= 2**31) * 2**32
-    # Pinned: the records of a seed must not change with the NumPy version.
+@pytest.fixture(params=["tarvex", "multipmt"])
+def model(request, arguments):
+    return model_arguments(arguments, request.param)
+
+
+def test_block_seeds_keep_their_values():  # the records of a seed must not change with NumPy
     assert [block_seed(1, b) for b in range(4)] == [1641411168, 1454127163, -1545363141, -1238245151]
+    assert block_seed(2**100 + 3, 40) == 1523556020
 
 
 @pytest.mark.parametrize("chunk", [3, 50_000], ids=["a call per few PEs", "one call"])
-def test_a_block_equals_a_model_built_by_hand(model, chunk, monkeypatch):
-    monkeypatch.setattr(pelorin_dask, "_CHUNK_PES", chunk)
-    pes = dark_counts(3)
-    by_hand = model.model(**model.arguments, seed=block_seed(9, 3)).simulate_pe_list(pelorin.pe_list_from_arrays(*pes))
-    expected = pelorin.records_to_array(by_hand, model.waveform_samples())
-    for block in (pes, functools.partial(dark_counts, 3)):
-        got = read_out_block(model, block, seed=9, index=3)
-        assert got.dtype == expected.dtype and np.array_equal(got, expected) and len(got) > 0
-
-
-def test_blocks_are_gathered_in_order_and_depend_on_the_seed(model, capsys):
-    arrays = [read_out_block(model, block, 1, index) for index, block in enumerate(BLOCKS)]
-    assert len(arrays[2]) == 0 and all(len(a) for i, a in enumerate(arrays) if i != 2)
+def test_blocks_equal_models_built_by_hand_in_block_order(model, chunk, monkeypatch, capsys):
+    monkeypatch.setattr(pelorin_dask._blocks, "_CHUNK_PES", chunk)
+    pe_lists = [block() if callable(block) else block for block in BLOCKS]
+    pe_lists = [pes if isinstance(pes, pelorin.PEListVector) else pelorin.pe_list_from_arrays(
+        *(pes if isinstance(pes, tuple) else (pes,))) for pes in pe_lists]
+    arrays = [pelorin.records_to_array(model.model(**model.arguments, seed=block_seed(1, index)).simulate_pe_list(
+        pes), model.waveform_samples()) for index, pes in enumerate(pe_lists)]
+    assert [len(a) > 0 for a in arrays] == [True, True, False, True, True, True]
+    assert all(a.dtype == b.dtype and np.array_equal(a, b) for a, b in zip(read_out_blocks(model, BLOCKS, 1), arrays))
     records = read_out(model, BLOCKS, seed=1, progress=True)
-    assert np.array_equal(records, np.concatenate(arrays))
-    assert "blocks 6/6" in capsys.readouterr().err
-    assert all(np.array_equal(a, b) for a, b in zip(read_out_blocks(model, BLOCKS, 1), arrays))
+    assert np.array_equal(records, np.concatenate(arrays)) and "blocks 6/6" in capsys.readouterr().err
     other = read_out(model, BLOCKS, seed=2)
     assert len(other) != len(records) or not np.array_equal(other, records)
     empty = read_out(model, [], seed=1)
     assert empty.dtype == records.dtype and len(empty) == 0
 
 
-def fails_in_a_block():
-    return [1e-7]
-
-
-REFUSED = {  # call on ModelArguments(Tarvex) and its arguments -> (exception, message pattern)
-    "not a model class": (lambda m, a: ModelArguments(pelorin.DoubleVector, **a), TypeError, "pelorin.Tarvex or"),
-    "seed given": (lambda m, a: ModelArguments(pelorin.Tarvex, **a, seed=1), ValueError, "leave out seed"),
-    "container argument": (lambda m, a: ModelArguments(pelorin.Tarvex, **{**a, "trigger_kernel": pelorin.IntVector([1])}),
-                           TypeError, "argument trigger_kernel cannot be sent to a worker"),
-    "model not wrapped": (lambda m, a: read_out(pelorin.Tarvex(**a, seed=1), BLOCKS, 1), TypeError,
+REFUSED = {  # call on ModelArguments(Tarvex) m, its arguments a, a directory d -> (exception, message pattern)
+    "not a model class": (lambda m, a, d: ModelArguments(pelorin.DoubleVector, **a), TypeError, "pelorin.Tarvex or"),
+    "seed given": (lambda m, a, d: ModelArguments(pelorin.Tarvex, **a, seed=1), ValueError, "leave out seed"),
+    "a container": (lambda m, a, d: ModelArguments(pelorin.Tarvex, **a | {"trigger_kernel": pelorin.IntVector()}),
+                    TypeError, "argument trigger_kernel cannot be sent to a worker"),
+    "model not wrapped": (lambda m, a, d: read_out(pelorin.Tarvex(**a, seed=1), BLOCKS, 1), TypeError,
                           "must be a ModelArguments, not Tarvex"),
-    "blocks not a sequence": (lambda m, a: read_out(m, iter(BLOCKS), 1), TypeError, "blocks must be a sequence"),
-    "PE list block": (lambda m, a: read_out(m, [{}, pelorin.PEListVector()], 1), TypeError,
+    "blocks not a sequence": (lambda m, a, d: read_out(m, iter(BLOCKS), 1), TypeError, "blocks must be a sequence"),
+    "PE list block": (lambda m, a, d: read_out(m, [{}, pelorin.PEListVector()], 1), TypeError,
                       "block 1 is a PEListVector, which cannot be sent to a worker"),
-    "float seed": (lambda m, a: read_out(m, BLOCKS, 1.0), TypeError, "seed must be an int, not float"),
-    "function gives a list": (lambda m, a: read_out(m, [{}, fails_in_a_block], 1), TypeError, "block 1 gave a list"),
-    "negative seed": (lambda m, a: read_out_blocks(m, BLOCKS, -1), ValueError, "seed must not be negative, not -1"),
-    "zero timeout": (lambda m, a: read_out(m, BLOCKS, 1, timeout=0.0), ValueError, "timeout must be a positive"),
+    "float seed": (lambda m, a, d: read_out(m, BLOCKS, 1.0), TypeError, "seed must be an int, not float"),
+    "function gives a list": (lambda m, a, d: read_out(m, [{}, GIVES_A_LIST], 1), TypeError, "block 1 gave a list"),
+    "negative seed": (lambda m, a, d: read_out_blocks(m, BLOCKS, -1), ValueError, "seed must not be negative, not -1"),
+    "zero timeout": (lambda m, a, d: read_out(m, BLOCKS, 1, timeout=0.0), ValueError, "timeout must be a positive"),
+    "parquet: file name of a directory": (lambda m, a, d: write_parquet(d, m, BLOCKS, 1), IsADirectoryError,
+                                          "is a directory"),
+    "parquet: file in no directory": (lambda m, a, d: write_parquet(d / "absent" / "r.parquet", m, BLOCKS, 1),
+                                      FileNotFoundError, "no directory .*absent to write r.parquet in"),
+    "parquet: dataset in a file": (lambda m, a, d: pelorin_dask.write_parquet_dataset(d / "file", m, BLOCKS, 1),
+                                   NotADirectoryError, "is a file"),
+    "parquet: dataset in no directory": (lambda m, a, d: pelorin_dask.write_parquet_dataset(
+        d / "absent" / "parts", m, BLOCKS, 1), FileNotFoundError, "no directory .*absent to make parts in"),
 }
 
 
 @pytest.mark.parametrize("name", REFUSED)
-def test_refusals_name_the_problem(name, arguments):
+def test_refusals_name_the_problem(name, arguments, tmp_path):
+    if name.startswith("parquet"):
+        pytest.importorskip("pyarrow")
     call, error, message = REFUSED[name]
-    camera_arguments = {k: v for k, v in arguments["tarvex"].items() if k != "seed"}
+    (tmp_path / "file").write_text("")
+    camera = model_arguments(arguments, "tarvex")
     with pytest.raises(error, match=message):
-        call(ModelArguments(pelorin.Tarvex, **camera_arguments), camera_arguments)
+        call(camera, camera.arguments, tmp_path)
+    assert os.listdir(tmp_path) == ["file"]
 
 
 def read_parquet(path, dtype):
-    """The Parquet file as a structured array of `dtype`."""
+    """A Parquet file or dataset as a structured array of `dtype`."""
     table = pytest.importorskip("pyarrow.parquet").read_table(path)
     array = np.zeros(table.num_rows, dtype)
     for name in dtype.names:
@@ -111,41 +108,18 @@ def read_parquet(path, dtype):
     return array
 
 
-def read_parts(directory, dtype):
-    """The part files of a dataset, each as a structured array of `dtype`, after checking their names."""
-    names = sorted(os.listdir(directory))
-    assert names == [f"part-{index:05d}.parquet" for index in range(len(names))]
-    return [read_parquet(directory / name, dtype) for name in names]
-
-
-def test_parquet_holds_the_gathered_records_and_fails_cleanly(model, tmp_path):
-    pytest.importorskip("pyarrow")
-    (tmp_path / "out").mkdir()
-    path = tmp_path / "out" / "records.parquet"
-    records = read_out(model, BLOCKS, seed=4)
-    assert write_parquet(path, model, BLOCKS, seed=4) == len(records)
-    assert np.array_equal(read_parquet(path, records.dtype), records)
-    before = path.read_bytes()
-    with pytest.raises(TypeError, match="block 3 gave a list"):
-        write_parquet(path, model, [*BLOCKS[:3], fails_in_a_block], seed=4)
-    assert path.read_bytes() == before and os.listdir(path.parent) == ["records.parquet"]
-    with pytest.raises(IsADirectoryError, match="is a directory"):
-        write_parquet(path.parent, model, BLOCKS, seed=4)
-    with pytest.raises(FileNotFoundError, match="no directory .*absent to write r.parquet in"):
-        write_parquet(tmp_path / "absent" / "r.parquet", model, BLOCKS, seed=4)
-
-
-def test_a_dataset_holds_a_file_per_block_and_fails_cleanly(model, tmp_path, monkeypatch):
+def test_parquet_output_appears_whole_or_not_at_all(model, tmp_path, monkeypatch):
     pq = pytest.importorskip("pyarrow.parquet")
-    arrays = [read_out_block(model, block, 4, index) for index, block in enumerate(BLOCKS)]
-    assert write_parquet_dataset(tmp_path / "parts", model, BLOCKS, seed=4) == sum(map(len, arrays))
-    assert all(map(np.array_equal, read_parts(tmp_path / "parts", arrays[0].dtype), arrays))
-    assert np.array_equal(read_parquet(tmp_path / "parts", arrays[0].dtype), np.concatenate(arrays))
+    path, parts, failing = tmp_path / "r.parquet", tmp_path / "parts", [*BLOCKS[:3], GIVES_A_LIST]
+    assert write_parquet(path, model, BLOCKS, 4) == pelorin_dask.write_parquet_dataset(parts, model, BLOCKS, 4) > 0
+    before = path.read_bytes()
+    with pytest.raises(TypeError, match="block 3 gave a list"):  # the earlier file stays as it was
+        write_parquet(path, model, failing, seed=4)
     with pytest.raises(FileExistsError, match="already holds part files"):
-        write_parquet_dataset(tmp_path / "parts", model, BLOCKS, seed=4)
+        pelorin_dask.write_parquet_dataset(parts, model, BLOCKS, seed=4)
     # A failing block, or a write that fails halfway, leaves neither a part file nor the directory made for it.
     with pytest.raises(TypeError, match="block 3 gave a list"):
-        write_parquet_dataset(tmp_path / "failed", model, [*BLOCKS[:3], fails_in_a_block], seed=4)
+        pelorin_dask.write_parquet_dataset(tmp_path / "failed", model, failing, seed=4)
     write_table = pq.write_table
 
     def write_half(table, where):
@@ -154,13 +128,8 @@ def test_a_dataset_holds_a_file_per_block_and_fails_cleanly(model, tmp_path, mon
 
     monkeypatch.setattr(pq, "write_table", write_half)
     with pytest.raises(OSError, match="no space left"):
-        write_parquet_dataset(tmp_path / "failed", model, BLOCKS, seed=4)
-    assert not (tmp_path / "failed").exists()
-    (tmp_path / "file").write_text("")
-    with pytest.raises(NotADirectoryError, match="is a file"):
-        write_parquet_dataset(tmp_path / "file", model, BLOCKS, seed=4)
-    with pytest.raises(FileNotFoundError, match="no directory .*absent to make parts in"):
-        write_parquet_dataset(tmp_path / "absent" / "parts", model, BLOCKS, seed=4)
+        pelorin_dask.write_parquet_dataset(tmp_path / "failed", model, BLOCKS, seed=4)
+    assert path.read_bytes() == before and sorted(os.listdir(tmp_path)) == ["parts", "r.parquet"]
 
 
 @pytest.fixture(scope="module", params=[1, 2], ids=["1 worker", "2 workers"])
@@ -180,22 +149,23 @@ def test_workers_give_the_sequential_arrays(client, model, tmp_path):
     if importlib.util.find_spec("pyarrow"):
         write_parquet(tmp_path / "r.parquet", model, BLOCKS, seed=3, client=client, timeout=60)
         assert np.array_equal(read_parquet(tmp_path / "r.parquet", expected.dtype), expected)
-        write_parquet_dataset(tmp_path / "parts", model, BLOCKS, seed=3, client=client, timeout=60)
+        pelorin_dask.write_parquet_dataset(tmp_path / "parts", model, BLOCKS, seed=3, client=client, timeout=60)
         arrays = [read_out_block(model, block, 3, index) for index, block in enumerate(BLOCKS)]
-        assert all(map(np.array_equal, read_parts(tmp_path / "parts", expected.dtype), arrays))
+        names = sorted(os.listdir(tmp_path / "parts"))
+        assert names == [f"part-{index:05d}.parquet" for index in range(len(BLOCKS))]
+        assert all(np.array_equal(read_parquet(tmp_path / "parts" / n, a.dtype), a) for n, a in zip(names, arrays))
 
 
 def test_worker_errors_surface_instead_of_hanging(client, arguments, tmp_path):
-    module_arguments = {name: value for name, value in arguments["multipmt"].items() if name != "seed"}
-    missing = ModelArguments(pelorin.MultiPMT, **{**module_arguments, "time_spectrum": tmp_path / "missing.txt"})
+    module = model_arguments(arguments, "multipmt")
+    missing = ModelArguments(pelorin.MultiPMT, **{**module.arguments, "time_spectrum": tmp_path / "missing.txt"})
     with pytest.raises(RuntimeError, match="missing.txt"):
         read_out(missing, BLOCKS, seed=1, client=client, timeout=60)
     if importlib.util.find_spec("pyarrow"):  # blocks still running may leave hidden files, never a part file
         (tmp_path / "parts").mkdir()
         with pytest.raises(TypeError, match="block 6 gave a list"):
-            write_parquet_dataset(tmp_path / "parts", ModelArguments(pelorin.MultiPMT, **module_arguments),
-                                  [*BLOCKS, fails_in_a_block], seed=1, client=client, timeout=60)
+            pelorin_dask.write_parquet_dataset(tmp_path / "parts", module, [*BLOCKS, GIVES_A_LIST], seed=1,
+                                               client=client, timeout=60)
         assert all(name.startswith(".") for name in os.listdir(tmp_path / "parts"))
     with pytest.raises(TimeoutError, match="block 0 gave no result within 0.2 s"):
-        read_out(ModelArguments(pelorin.MultiPMT, **module_arguments), [functools.partial(slow_block, 1.0), {}],
-                 seed=1, client=client, timeout=0.2)
+        read_out(module, [functools.partial(time.sleep, 1.0), {}], seed=1, client=client, timeout=0.2)
