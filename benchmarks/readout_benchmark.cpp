@@ -26,8 +26,10 @@
 #include "pelorin/spectrum.hpp"
 #include "pelorin/tarvex.hpp"
 #include "pelorin/tot_sim.hpp"
-#include "stages/adc_stream.hpp"
-#include "stages/impulse_train.hpp"
+#include "stream/adc_stream.hpp"
+#include "stages/tot_discriminator.hpp"
+#include "stream/impulse_train.hpp"
+#include "waveform/grid.hpp"
 #include "workloads.hpp"
 
 namespace pelorin::bench {
@@ -102,11 +104,31 @@ struct CallPlan {
     int period = 0;  ///< ADC period in analog steps, for the phase draw
     std::vector<std::size_t> tot_noise_runs;  ///< ToT noise draws before each jitter pair
     std::size_t tot_noise_tail = 0;
-    bool tot_open_at_end = false;  ///< a last pulse still open: one more jitter pair
     std::size_t adc_samples = 0;
 };
 
-/// Follows the discriminator to find where its jitter pairs fall among the noise draws.
+/// The discriminator's draws, noting how many noise draws come before each jitter pair.
+struct CountedToTDraws {
+    ToTDraws draws;
+    std::vector<std::size_t>* noise_runs;
+    std::size_t noise_since_pair = 0;
+    bool pair_open = false;
+
+    double noise() {
+        ++noise_since_pair;
+        return draws.noise();
+    }
+    double jitter() {
+        if (!pair_open) {
+            noise_runs->push_back(noise_since_pair);
+            noise_since_pair = 0;
+        }
+        pair_open = !pair_open;
+        return draws.jitter();
+    }
+};
+
+/// Runs the model's discriminator to find where its jitter pairs fall among the noise draws.
 void plan_tot(const ToTSim& tot, const std::vector<stream::Impulse>& impulses, random::MersenneTwister& rng,
               CallPlan& plan) {
     SparseWaveform<double> analog(analog_step);
@@ -114,31 +136,13 @@ void plan_tot(const ToTSim& tot, const std::vector<stream::Impulse>& impulses, r
         analog.samples.emplace_back(index, amplitude);
     }
     const SparseWaveform<double> shaped = tot.pulse_shape.convolve(analog);
-    random::NormalDistribution noise(0.0, tot.noise), jitter(0.0, tot.jitter);
-    double last_end = -std::numeric_limits<double>::infinity(), start = 0.0;
-    bool in_pulse = false;
-    std::size_t run = 0;
+    ToTDiscriminator<CountedToTDraws> discriminator(tot, analog_step,
+                                                    CountedToTDraws{ToTDraws(tot, rng), &plan.tot_noise_runs});
     for (const auto& [index, value] : shaped.samples) {
-        const double time = static_cast<double>(index) * analog_step;
-        ++run;
-        if (noise(rng) + value >= tot.threshold) {
-            if (!in_pulse && time > last_end + tot.dead_time) {
-                start = time;
-                in_pulse = true;
-            }
-        } else if (in_pulse && time > start + tot.dead_time) {
-            jitter(rng), jitter(rng);
-            plan.tot_noise_runs.push_back(run);
-            run = 0;
-            in_pulse = false;
-            last_end = time;
-        }
+        discriminator.sample(index, value);
     }
-    plan.tot_noise_tail = run;
-    if (in_pulse) {
-        jitter(rng), jitter(rng);
-        plan.tot_open_at_end = true;
-    }
+    discriminator.finish();
+    plan.tot_noise_tail = discriminator.draws().noise_since_pair;
 }
 
 /// Plans one call and advances `rng` by its draws. `triggers` are external trigger times.
@@ -163,13 +167,13 @@ CallPlan plan_call(Stages& stages, const std::vector<double>& pe_times, const st
         stream::stable_sort_by_index(impulses);
         stream::merge_equal_indices(impulses);
     }
-    const auto [period, phase] = stream::draw_sampling(stages.adc, analog_step, rng);
+    const auto [period, phase] = stages.adc.sampling(analog_step, rng);
     plan.period = static_cast<int>(period);
     const auto span = static_cast<std::int64_t>(stages.adc.pulse_shape.kernel.size()) - 1;
     stream::Coverage coverage(impulses, span);
     for (stream::Run run{}; coverage.next(run);) {
-        const std::int64_t first = stream::ceil_div(run.first - phase, period);
-        const std::int64_t last = stream::floor_div(run.last - phase, period);
+        const std::int64_t first = ceil_div(run.first - phase, period);
+        const std::int64_t last = floor_div(run.last - phase, period);
         plan.adc_samples += static_cast<std::size_t>(std::max<std::int64_t>(0, last - first + 1));
     }
     random::NormalDistribution gaussian(0.0, stages.adc.noise);
@@ -200,10 +204,6 @@ double replay(Stages& stages, const std::vector<CallPlan>& plans, std::mt19937& 
                 sum += jitter(rng);
             }
             noise_draws(plan.tot_noise_tail);
-            if (plan.tot_open_at_end) {
-                sum += jitter(rng);
-                sum += jitter(rng);
-            }
         }
         sum += FloorUniform(0, plan.period - 1)(rng);
         FloorNormal gaussian(0.0, stages.adc.noise);

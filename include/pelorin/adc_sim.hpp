@@ -9,6 +9,13 @@
 
 namespace pelorin {
 
+/// The ADC period in analog steps and the sampling phase of one readout call: ADC sample q
+/// takes the analog value at index q * period + phase.
+struct ADCSampling {
+    std::int64_t period;
+    std::int64_t phase;
+};
+
 /// Pulse shaping, sampling and 16-bit digitisation of the analog PMT signal.
 /// ADC samples exist only where the sampled analog point is stored.
 struct ADCSim {
@@ -23,6 +30,12 @@ struct ADCSim {
 
     ADCSim(double adc_step, SparseConvolution<double> pulse_shape, int jitter, double gain,
            double offset, double preamp_clip, double noise, double clip);
+
+    /// The period, adc_step in steps of the analog grid by the grid rule, and the phase of
+    /// one call: `jitter`, or for a negative jitter one uniform draw in [0, period - 1],
+    /// made before anything else of the call. Throws std::invalid_argument for a period
+    /// below one step or too long for a random phase.
+    ADCSampling sampling(double analog_step, random::MersenneTwister& rng) const;
 
     /// Point-samples the shaped waveform every R analog steps at phase J; ADC sample q
     /// takes analog index q * R + J.

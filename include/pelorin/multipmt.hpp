@@ -10,6 +10,10 @@
 
 namespace pelorin {
 
+namespace detail {
+struct ReadoutPaths;
+}
+
 /// Multi-PMT module channel: PMT, time-over-threshold TDC and one ADC sample per hit.
 class MultiPMT {
 public:
@@ -37,6 +41,7 @@ public:
     const random::MersenneTwister& engine() const;
 
 private:
+    friend struct detail::ReadoutPaths;
     struct Impl;
     Impl& state();
     const Impl& state() const;

@@ -11,6 +11,10 @@
 
 namespace pelorin {
 
+namespace detail {
+struct ReadoutPaths;
+}
+
 /// Camera digitiser: PMT, pulse-shaping ADC and digital trigger with readout windows.
 class Tarvex {
 public:
@@ -53,6 +57,7 @@ public:
     const random::MersenneTwister& engine() const;
 
 private:
+    friend struct detail::ReadoutPaths;
     struct Impl;
     Impl& state();
     const Impl& state() const;

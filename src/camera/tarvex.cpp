@@ -1,24 +1,24 @@
 #include "pelorin/tarvex.hpp"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cmath>
-#include <cstdio>
-#include <iostream>
+#include <cstdlib>
 #include <stdexcept>
-#include <string>
 #include <utility>
 
-#include "camera/triggered_readout.hpp"
-#include "camera/window_union.hpp"
+#include "camera/readout_window.hpp"
+#include "models/burst_calibration.hpp"
+#include "models/input_checks.hpp"
+#include "models/model_state.hpp"
+#include "models/readout_paths.hpp"
 #include "pelorin/adc_sim.hpp"
 #include "pelorin/pmt_sim.hpp"
 #include "pelorin/trigger_sim.hpp"
-#include "stages/adc_stream.hpp"
-#include "stages/burst_calibration.hpp"
-#include "stages/impulse_train.hpp"
-#include "stages/input_checks.hpp"
-#include "stages/model_state.hpp"
+#include "stream/adc_stream.hpp"
+#include "stream/exact_grid.hpp"
+#include "stream/impulse_train.hpp"
+#include "stream/triggered_readout.hpp"
+#include "stream/window_union.hpp"
 
 namespace pelorin {
 
@@ -32,9 +32,9 @@ struct Tarvex::Impl {
     double offset;
     double pulse_duration;
     EarlyHandling early_handling;
-    double max_delay;  ///< bound on the delays the time spectrum draws
-    std::int64_t adc_tap_bound;  ///< analog indices up to which the pulse taps land at i + k
-    double exact_reach;          ///< seconds from the run start over which the grid arithmetic is exact
+    double max_delay;    ///< bound on the delays the time spectrum draws
+    double exact_reach;  ///< seconds from the run start over which the grid arithmetic is exact
+    bool stages_only = false;  ///< read out through the stage classes alone (tests)
 };
 
 namespace {
@@ -186,8 +186,7 @@ Tarvex::Tarvex(const std::filesystem::path& time_spectrum,
         window_margin(trigger_sim.trigger_kernel.kernel.size(), waveform_samples, trigger_offset));
     impl = std::make_unique<Impl>(Impl{std::move(pmt_sim), std::move(adc_sim), std::move(trigger_sim),
                                        rng, waveform_samples, trigger_offset, offset, pulse_duration,
-                                       early_handling, largest_delay(times),
-                                       adc_tap_bound, exact_reach});
+                                       early_handling, largest_delay(times), exact_reach});
 }
 
 Tarvex::Tarvex(const Tarvex& other) : impl(copy_state(other.impl)) {}
@@ -209,26 +208,26 @@ double Tarvex::pulse_duration() const { return state().pulse_duration; }
 
 const random::MersenneTwister& Tarvex::engine() const { return state().rng; }
 
+void detail::ReadoutPaths::use_stages(Tarvex& model) { model.state().stages_only = true; }
+
 std::vector<corvane::TarvexTrigger> Tarvex::simulate(const std::vector<double>& pe_times, int channel) {
     Impl& s = state();
     const double pmt_step = s.pmt_sim.step;
     checks::require_run_times(pe_times, pe_time_range(s), "pe_times");
     checks::require_memory(2.0 * static_cast<double>(s.waveform_samples), "One readout window of waveform_samples");
 
-    // Within the time range every index is exact; the stream also needs windows that open
-    // in ascending order, which negative window lengths or trigger distances upset, and
-    // that reach back no further than the samples it keeps.
-    if (s.waveform_samples < 0 || s.trigger_sim.retrigger_offset < 0 ||
-        -static_cast<std::int64_t>(s.trigger_offset) > camera::longest_look_back) {
+    // Within the time range every index is exact; the stream also needs windows that reach
+    // back no further than the samples it keeps.
+    if (s.stages_only || -static_cast<std::int64_t>(s.trigger_offset) > stream::longest_look_back) {
         return triggered_readout_of_stages(s, s.pmt_sim.simulate(pe_times, s.rng), channel);
     }
     random::MersenneTwister& rng = s.rng;
     const std::vector<Impulse> impulses = stream::draw_impulses(s.pmt_sim, pe_times, rng);
     // Pulses of single PEs make at most about one window each; untouched room costs nothing.
-    camera::TriggeredReadout readout(s.trigger_sim, {s.trigger_offset, s.offset, s.early_handling, channel},
+    stream::TriggeredReadout readout(s.trigger_sim, {s.trigger_offset, s.offset, s.early_handling, channel},
                                      impulses.size() / 2 + 16);
     const auto span = static_cast<std::int64_t>(s.adc_sim.pulse_shape.kernel.size()) - 1;
-    const auto sampling = stream::draw_sampling(s.adc_sim, pmt_step, rng);
+    const ADCSampling sampling = s.adc_sim.sampling(pmt_step, rng);
     stream::stream_adc_runs(s.adc_sim, stream::Coverage(impulses, span), impulses, sampling, rng, readout);
     return readout.finish();
 }
@@ -263,7 +262,7 @@ std::vector<corvane::TarvexTrigger> Tarvex::simulate_external_trigger(
             "needs more than 2^31 analog samples");
     }
 
-    if (readout_window < 0.0) {  // every window fails, after the draws, as the stages fail
+    if (s.stages_only) {
         return external_readout_of_stages(s, pe_times, trigger_times, readout_window, channel);
     }
     random::MersenneTwister& rng = s.rng;
@@ -286,8 +285,8 @@ std::vector<corvane::TarvexTrigger> Tarvex::simulate_external_trigger(
     for (const double t : trigger_times) {
         windows.emplace_back(time_to_index(t, adc_step), time_to_index(t + readout_window, adc_step));
     }
-    camera::WindowUnion union_of_windows(windows);
-    const auto sampling = stream::draw_sampling(s.adc_sim, pmt_step, rng);
+    stream::WindowUnion union_of_windows(windows);
+    const ADCSampling sampling = s.adc_sim.sampling(pmt_step, rng);
     const std::vector<stream::Run> windows_covered = stream::merge_runs(std::move(forced));
     stream::stream_adc(s.adc_sim, stream::Coverage(impulses, span, &windows_covered), impulses, sampling, rng,
                        union_of_windows);
@@ -295,6 +294,11 @@ std::vector<corvane::TarvexTrigger> Tarvex::simulate_external_trigger(
     std::vector<corvane::TarvexTrigger> records;
     records.reserve(trigger_times.size());
     for (std::size_t n = 0; n < trigger_times.size(); ++n) {
+        // A window that ends before it starts fails the call after all its draws, where
+        // the stages read it out.
+        if (trigger_times[n] > trigger_times[n] + readout_window) {
+            throw std::invalid_argument("End time must be greater than start time.");
+        }
         records.push_back(corvane::make_tarvex_trigger(channel, corvane::split_readout_time(trigger_times[n]),
                                                        union_of_windows.window(windows[n].first, windows[n].second),
                                                        s.offset));

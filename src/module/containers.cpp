@@ -7,7 +7,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "stages/input_checks.hpp"
+#include "models/input_checks.hpp"
 
 namespace pelorin::bindings {
 

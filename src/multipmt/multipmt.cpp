@@ -7,16 +7,18 @@
 #include <stdexcept>
 #include <utility>
 
+#include "models/burst_calibration.hpp"
+#include "models/input_checks.hpp"
+#include "models/model_state.hpp"
+#include "models/readout_paths.hpp"
 #include "pelorin/adc_sim.hpp"
 #include "pelorin/pmt_sim.hpp"
 #include "pelorin/spectrum.hpp"
 #include "pelorin/tot_sim.hpp"
-#include "stages/adc_stream.hpp"
-#include "stages/burst_calibration.hpp"
-#include "stages/impulse_train.hpp"
-#include "stages/input_checks.hpp"
-#include "stages/model_state.hpp"
-#include "stages/tot_stream.hpp"
+#include "stream/adc_stream.hpp"
+#include "stream/exact_grid.hpp"
+#include "stream/impulse_train.hpp"
+#include "stream/tot_stream.hpp"
 
 namespace pelorin {
 
@@ -27,9 +29,9 @@ struct MultiPMT::Impl {
     random::MersenneTwister rng;
     double sample_delay;
     double max_delay;  ///< bound on the delays the time spectrum draws
-    std::int64_t adc_tap_bound;      ///< analog indices up to which the ADC pulse taps land at i + k
-    stream::TapOffsets tot_offsets;  ///< ToT pulse taps on the analog grid, up to adc_tap_bound
+    stream::TapOffsets tot_offsets;  ///< ToT pulse taps on the analog grid, over the exact time range
     double exact_reach;              ///< seconds from the run start over which the grid arithmetic is exact
+    bool stages_only = false;        ///< read out through the stage classes alone (tests)
 };
 
 namespace {
@@ -84,7 +86,7 @@ private:
 /// or after their impulse within a ring buffer of modest size.
 template <typename State>
 bool streams(const State& s) {
-    return s.tot_offsets.forward() && s.tot_offsets.max_offset() <= max_streamed_tot_span;
+    return !s.stages_only && s.tot_offsets.forward() && s.tot_offsets.max_offset() <= max_streamed_tot_span;
 }
 
 /// The readout as the stages compose it, for calls the stream does not cover.
@@ -142,7 +144,7 @@ MultiPMT::MultiPMT(const std::filesystem::path& time_spectrum,
         stream::exact_time_reach(pmt_time_step, adc_tap_bound, static_cast<std::int64_t>(adc_sim.pulse_shape.kernel.size()),
                                  time_to_index(adc_step, pmt_time_step), 4);
     impl = std::make_unique<Impl>(Impl{std::move(pmt_sim), std::move(adc_sim), std::move(tot_sim), rng, sample_delay,
-                                       largest_delay(times), adc_tap_bound, std::move(tot_offsets),
+                                       largest_delay(times), std::move(tot_offsets),
                                        exact_reach});
 }
 
@@ -163,6 +165,8 @@ const MultiPMT::Impl& MultiPMT::state() const { return held_state(impl, "MultiPM
 
 const random::MersenneTwister& MultiPMT::engine() const { return state().rng; }
 
+void detail::ReadoutPaths::use_stages(MultiPMT& model) { model.state().stages_only = true; }
+
 std::vector<corvane::MultiPMTTrigger> MultiPMT::simulate(const std::vector<double>& pe_times,
                                                          int channel) {
     Impl& s = state();
@@ -180,7 +184,7 @@ std::vector<corvane::MultiPMTTrigger> MultiPMT::simulate(const std::vector<doubl
     const std::vector<Impulse> impulses = stream::draw_impulses(s.pmt_sim, pe_times, rng);
     const std::vector<ToTHit> hits = stream::stream_tot(s.tot_sim, impulses, s.tot_offsets, s.pmt_sim.step, rng);
     HitSamples samples(hits, s.sample_delay, s.adc_sim.adc_step);
-    const auto sampling = stream::draw_sampling(s.adc_sim, s.pmt_sim.step, rng);
+    const ADCSampling sampling = s.adc_sim.sampling(s.pmt_sim.step, rng);
     const auto span = static_cast<std::int64_t>(s.adc_sim.pulse_shape.kernel.size()) - 1;
     stream::stream_adc(s.adc_sim, stream::Coverage(impulses, span), impulses, sampling, rng, samples);
 

@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "stages/trigger_decision.hpp"
+
 namespace pelorin {
 
 TriggerSim::TriggerSim(double adc_step_, int waveform_samples_, int retrigger_offset_,
@@ -23,32 +25,13 @@ std::vector<double> TriggerSim::simulate(const SparseWaveform<unsigned short>& a
     }
     const SparseWaveform<int> filtered = trigger_kernel.convolve(adc_waveform);
     std::vector<double> times;
-    if (filtered.samples.empty()) {
-        return times;
-    }
-    // The index arithmetic is 64-bit so that extreme window lengths cannot overflow.
-    const std::int64_t first = filtered.samples.front().first;
-    std::int64_t last = first + (static_cast<std::int64_t>(kernel_center) - waveform_samples);
-    std::uint64_t run = 0;
-    std::int64_t previous = first;
+    TriggerDecision decision(*this);
     for (const auto& [index, value] : filtered.samples) {
-        if (index - previous == 1) {
-            ++run;
-            // Only samples preceded by a full kernel length of gap-free samples count.
-            if (run >= kernel_size) {
-                // 64-bit quotient: INT_MIN / -1 is defined here. Truncates toward zero.
-                const std::int64_t normalised =
-                    static_cast<std::int64_t>(value) / static_cast<std::int64_t>(trigger_norm);
-                if (normalised > adc_threshold && index - last >= retrigger_offset) {
-                    // A trigger inside the previous window opens the window behind it.
-                    last = (index - last >= waveform_samples) ? index : last + waveform_samples;
-                    times.push_back(static_cast<double>(last) * adc_step);
-                }
+        if (decision.first_evaluated(index, index) == index && decision.passes(value)) {
+            if (const auto trigger = decision.accept(index)) {
+                times.push_back(static_cast<double>(*trigger) * adc_step);
             }
-        } else {
-            run = 0;
         }
-        previous = index;
     }
     return times;
 }

@@ -1,12 +1,12 @@
 // What the seeded digests cannot pin: which file a failed construction names, the
 // pulse-spacing tolerance, the times and windows a call refuses, and windows reaching
-// far back, which leave the stream.
+// far back or ToT pulses longer than the stream keeps, which leave it.
 
 #include <algorithm>
 
 #include "pelorin/multipmt.hpp"
 #include "pelorin/tarvex.hpp"
-#include "stages/input_checks.hpp"
+#include "models/input_checks.hpp"
 #include "test_support.hpp"
 
 namespace {
@@ -132,3 +132,14 @@ TEST(Tarvex, WindowsReachingFarBackReadTheSameSamplesOnBothPaths) {
 }
 
 }  // namespace
+
+// A ToT pulse longer than the stream's ring buffer (2^24 analog steps; here 200 taps of
+// 10 us on a 0.1 ns grid) is read out by the stages: a burst makes one 2 ms hit.
+TEST(MultiPMT, ToTPulsesLongerThanTheStreamsRingReadOutThroughTheStages) {
+    const TempFile t("1e-8 1\n1.05e-8 1\n"), a("0.9 1\n1.1 1\n"), adc(shape_text(1e-10, {0, 1, 0.5}));
+    const TempFile tot(shape_text(1e-5, std::vector<double>(200, 1.0)));
+    pelorin::MultiPMT module(t, a, 1e-10, 1e-5, tot, 0.5, 0, 0, 0, 4e-9, adc, 0, 100, 50, 0, 4000, 0, 11);
+    const auto hits = module.simulate({1e-6, 1e-6, 1e-6}, 2);
+    ASSERT_EQ(hits.size(), 1u);
+    EXPECT_NEAR(hits[0].time_over_threshold, 2e-3, 2e-5);
+}

@@ -3,7 +3,8 @@
 
 #include <algorithm>
 
-#include "stages/impulse_train.hpp"
+#include "stream/exact_grid.hpp"
+#include "stream/impulse_train.hpp"
 #include "test_support.hpp"
 
 namespace {

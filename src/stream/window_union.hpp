@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-namespace pelorin::camera {
+namespace pelorin::stream {
 
 /// ADC samples over the union of a set of readout windows, given in any order and possibly
 /// overlapping; takes the samples of an ascending stream and hands out each window.
@@ -64,4 +64,4 @@ private:
     std::size_t cursor_ = 0;
 };
 
-}  // namespace pelorin::camera
+}  // namespace pelorin::stream

@@ -1,4 +1,4 @@
-#include "stages/impulse_train.hpp"
+#include "stream/impulse_train.hpp"
 
 #include <algorithm>
 #include <array>
@@ -12,11 +12,6 @@ namespace {
 // Radix digits of up to 11 bits (2048 counters fit the first-level cache), fewer for short
 // trains, whose counters would cost more than their elements.
 constexpr int widest_digit = 11;
-
-// Index products and sums of whole steps pick up a few roundings of 2^-53 relative to
-// their magnitude; the grid rule's tolerance of a thousandth of a step absorbs them with
-// a wide margin below this bound.
-constexpr std::int64_t exact_product_bound = std::int64_t{1} << 38;
 
 void radix_sort_by_index(std::vector<Impulse>& impulses, std::int64_t lowest, std::uint64_t range) {
     std::vector<Impulse> buffer(impulses.size());
@@ -118,70 +113,6 @@ std::vector<Run> merge_runs(std::vector<Run> runs) {
         }
     }
     return merged;
-}
-
-TapOffsets::TapOffsets(double tap_step, std::size_t taps, double grid_step, std::int64_t largest_index)
-    : grid_step_(grid_step) {
-    // The tap time k * tap_step + i * grid_step is rounded three times before the division
-    // and once by it; relative to the grid step the error stays below (4 M + 4) 2^-52 for
-    // |i| + k * tap_step / grid_step <= M. Where neither the shifted quotient above nor the
-    // one below 0 lies that close to a whole number, truncation cannot depend on it.
-    using Real = long double;
-    const Real tolerance = static_cast<Real>(0.001);
-    taps_.reserve(taps);
-    for (std::size_t k = 0; k < taps; ++k) {
-        Tap tap{static_cast<double>(k) * tap_step, false, 0, 0, std::numeric_limits<std::int64_t>::min()};
-        const Real ratio = static_cast<Real>(tap.time) / static_cast<Real>(grid_step);
-        const Real magnitude = static_cast<Real>(largest_index) + std::fabs(ratio) + 1;
-        const Real error = (4 * magnitude + 4) * std::ldexp(Real{1}, -52);
-        const Real above = ratio + tolerance;
-        const Real below = ratio - tolerance;
-        auto clear_of_integers = [&](Real x) { return x - std::floor(x) > error && std::ceil(x) - x > error; };
-        // A tap at or after zero delay lands at or after its impulse as long as the error
-        // stays well below one step; beyond that the offsets are not bounded.
-        if (!(ratio >= 0 && ratio < Real{1e15} && error < Real{0.25})) {
-            forward_ = false;
-            consecutive_ = false;
-            taps_.push_back(tap);
-            continue;
-        }
-        if (clear_of_integers(above) && clear_of_integers(below)) {
-            tap.proven = true;
-            tap.nonnegative = static_cast<std::int64_t>(std::floor(above));
-            tap.negative = static_cast<std::int64_t>(std::ceil(below));
-            if (tap.nonnegative != tap.negative) {
-                // The shifted quotients straddle no whole number, so the tap time is at or
-                // above 0 exactly when i > -ratio.
-                tap.first_nonnegative = static_cast<std::int64_t>(std::floor(-ratio)) + 1;
-            }
-            max_offset_ = std::max({max_offset_, tap.nonnegative, tap.negative});
-        } else {
-            max_offset_ = std::max(max_offset_, static_cast<std::int64_t>(std::ceil(above)) + 1);
-        }
-        consecutive_ = consecutive_ && tap.proven && tap.nonnegative == static_cast<std::int64_t>(k) &&
-                       tap.negative == static_cast<std::int64_t>(k);
-        taps_.push_back(tap);
-    }
-}
-
-std::int64_t consecutive_tap_bound(double step, std::size_t taps) {
-    // Up to about 2^40 the rounding error stays inside the thousandth of a step; below
-    // that, 2^38 leaves a wide margin.
-    for (const std::int64_t bound : {(std::int64_t{1} << 40) - (std::int64_t{1} << 31), std::int64_t{1} << 38}) {
-        if (TapOffsets(step, taps, step, bound).consecutive()) {
-            return bound;
-        }
-    }
-    return 0;
-}
-
-double exact_time_reach(double analog_step, std::int64_t tap_bound, std::int64_t taps, std::int64_t period,
-                        std::int64_t adc_margin) {
-    // Three steps absorb the tolerance of the grid rule and the rounding of the quotient.
-    const double adc_room = static_cast<double>(exact_product_bound) - static_cast<double>(adc_margin) - 2.0;
-    const double analog =
-        std::min(static_cast<double>(tap_bound), adc_room * static_cast<double>(period) - static_cast<double>(taps)) - 3.0;
-    return analog > 0.0 ? analog * analog_step : 0.0;
 }
 
 }  // namespace pelorin::stream

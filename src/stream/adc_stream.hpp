@@ -4,39 +4,14 @@
 // order, each with its noise draw, computed only at the analog points the ADC reads.
 
 #include <cstdint>
-#include <limits>
-#include <stdexcept>
 #include <vector>
 
 #include "pelorin/adc_sim.hpp"
 #include "pelorin/random/distributions.hpp"
-#include "stages/impulse_train.hpp"
+#include "stream/impulse_train.hpp"
+#include "waveform/grid.hpp"
 
 namespace pelorin::stream {
-
-/// ADC period in analog steps and the sampling phase of one call; a negative jitter draws
-/// the phase, as the stage does, before any noise.
-struct Sampling {
-    std::int64_t period;
-    std::int64_t phase;
-};
-template <typename Engine>
-Sampling draw_sampling(const ADCSim& adc, double analog_step, Engine& rng) {
-    // ADC period in analog steps; the time stamp of ADC sample q is q * adc_step
-    // whatever the remainder of adc_step / analog step.
-    const std::int64_t period = time_to_index(adc.adc_step, analog_step);
-    if (period < 1) {
-        throw std::invalid_argument("ADCSim: adc_step is shorter than one analog step.");
-    }
-    std::int64_t phase = adc.jitter;
-    if (phase < 0) {
-        if (period > std::numeric_limits<int>::max()) {
-            throw std::invalid_argument("ADCSim: adc_step spans too many analog steps for a random phase.");
-        }
-        phase = random::UniformIntDistribution(0, static_cast<int>(period - 1))(rng);
-    }
-    return {period, phase};
-}
 
 /// Shaped values at analog indices visited in ascending order: the pulse-shape taps of
 /// the impulses that reach each index, summed in ascending impulse order as the
@@ -84,7 +59,7 @@ private:
 /// K taps). The draws of a chunk come first, in order, and the arithmetic after: a
 /// sample's arithmetic then no longer waits on the draw chain of the next.
 template <typename Engine, typename Chunk>
-void for_each_adc_chunk(Coverage covered, Sampling sampling, double noise, Engine& rng, Chunk&& chunk) {
+void for_each_adc_chunk(Coverage covered, ADCSampling sampling, double noise, Engine& rng, Chunk&& chunk) {
     random::NormalDistribution gaussian(0.0, noise);
     const auto [period, phase] = sampling;
     if (phase >= period) {
@@ -110,7 +85,7 @@ void for_each_adc_chunk(Coverage covered, Sampling sampling, double noise, Engin
 /// value at its analog index digitised into `sink.take(q, count)`. `values` are the
 /// impulses whose amplitudes sum at the stored points.
 template <typename Engine, typename Sink>
-void stream_adc(const ADCSim& adc, Coverage covered, const std::vector<Impulse>& values, Sampling sampling,
+void stream_adc(const ADCSim& adc, Coverage covered, const std::vector<Impulse>& values, ADCSampling sampling,
                 Engine& rng, Sink& sink) {
     ShapedValues shaped(adc, values);
     for_each_adc_chunk(covered, sampling, adc.noise, rng,
@@ -128,7 +103,7 @@ void stream_adc(const ADCSim& adc, Coverage covered, const std::vector<Impulse>&
 /// As stream_adc for a sink that takes every sample: hands over the counts of consecutive
 /// ADC indices in chunks, `sink.take_run(first_index, counts, size)`.
 template <typename Engine, typename Sink>
-void stream_adc_runs(const ADCSim& adc, Coverage covered, const std::vector<Impulse>& values, Sampling sampling,
+void stream_adc_runs(const ADCSim& adc, Coverage covered, const std::vector<Impulse>& values, ADCSampling sampling,
                      Engine& rng, Sink& sink) {
     ShapedValues shaped(adc, values);
     std::uint16_t counts[1024];

@@ -1,7 +1,8 @@
 #pragma once
 
-// The camera's trigger decision and readout windows, fed one ADC sample at a time in
-// ascending order. Holds only the samples that a window opened later can still reach.
+// The camera's trigger filter and readout windows, fed the ADC samples in ascending order
+// as the ADC stream produces them. Holds only the samples that a window opened later can
+// still reach.
 
 #include <cstdint>
 #include <exception>
@@ -12,22 +13,9 @@
 #include "corvane/tarvex_trigger.hpp"
 #include "pelorin/tarvex.hpp"
 #include "pelorin/trigger_sim.hpp"
+#include "stages/trigger_decision.hpp"
 
-namespace pelorin::camera {
-
-/// "<prefix><time as %f>s.", the form of the model's error messages.
-std::string printf_seconds(const char* prefix, double time);
-
-/// The value that trailing zeros of a window take: the offset's whole part, modulo 2^16,
-/// where the offset is positive; 0, meaning no fill, otherwise.
-std::uint16_t trailing_fill(double offset);
-
-/// Trailing zeros of a window that ran past the stored ADC samples read as the baseline.
-void fill_trailing_zeros(std::vector<std::uint16_t>& samples, std::uint16_t fill);
-
-/// What becomes of a readout window that starts before time 0; writes the warning line
-/// for WARN, throws for THROW. Returns whether the window yields a record.
-bool keep_early_window(Tarvex::EarlyHandling policy, double start);
+namespace pelorin::stream {
 
 /// The most samples a window may open before the filter sample that opens it for the
 /// stream to take it: it keeps those samples, densely, as it goes.
@@ -42,11 +30,10 @@ struct WindowSettings {
 };
 
 /// Trigger and windows over the ADC samples of one call, taken in chunks of consecutive
-/// indices in ascending order. Requires a non-negative waveform_samples and
-/// retrigger_offset, and indices small enough for whole-step products to stay exact, so
-/// that windows open in ascending, disjoint order no earlier than trigger_offset samples
-/// before the filter sample that opens them. It keeps that many samples back (see
-/// longest_look_back).
+/// indices in ascending order. Requires indices small enough for whole-step products to
+/// stay exact. Windows then open in ascending, disjoint order (a window of negative length
+/// fails the call), no earlier than trigger_offset samples before the filter sample that
+/// opens them; it keeps that many samples back (see longest_look_back).
 class TriggeredReadout {
 public:
     /// `expected_records` reserves room for the records up front (more may come).
@@ -68,6 +55,8 @@ private:
     std::int64_t recent_end() const { return recent_first_ + static_cast<std::int64_t>(recent_.size()); }
     void filter(std::int64_t first, std::int64_t last);
     void open_window(std::int64_t trigger_index);
+    /// Ends the call with `error` once the ADC stream, whose draws the call still makes, is done.
+    void fail(std::exception_ptr error);
     void copy_into(Window& window) const;
     void complete_windows(std::int64_t known_end);
     void forget_before(std::int64_t index);
@@ -76,8 +65,7 @@ private:
     WindowSettings settings_;
     std::int64_t taps_;
     std::int64_t look_back_;  ///< samples before the next filter index still needed
-    bool divisor_positive_;
-    std::int64_t passing_;    ///< least (or, for a negative divisor, greatest) passing filter value
+    TriggerDecision decision_;
     std::uint16_t fill_;
     double window_bytes_ = 0.0;  ///< samples of the windows opened so far
 
@@ -88,15 +76,10 @@ private:
     std::int64_t filter_next_ = 0;  ///< next filter index to evaluate
     std::int64_t filter_last_ = 0;  ///< last filter index the samples so far reach
 
-    bool started_ = false;
-    std::uint64_t run_ = 0;
-    std::int64_t previous_ = 0;
-    std::int64_t last_ = 0;
-
     std::vector<Window> pending_;
     std::size_t pending_head_ = 0;
     std::vector<corvane::TarvexTrigger> records_;
     std::exception_ptr error_;
 };
 
-}  // namespace pelorin::camera
+}  // namespace pelorin::stream

@@ -1,4 +1,4 @@
-#include "stages/input_checks.hpp"
+#include "models/input_checks.hpp"
 
 #include "pelorin/sparse_waveform.hpp"
 
