@@ -26,8 +26,8 @@
 #include "pelorin/spectrum.hpp"
 #include "pelorin/tarvex.hpp"
 #include "pelorin/tot_sim.hpp"
-#include "stream/adc_stream.hpp"
 #include "stages/tot_discriminator.hpp"
+#include "stream/adc_stream.hpp"
 #include "stream/impulse_train.hpp"
 #include "waveform/grid.hpp"
 #include "workloads.hpp"
@@ -48,8 +48,9 @@ std::filesystem::path example(const char* name) { return file(PELORIN_EXAMPLE_DA
 std::filesystem::path pulse() { return file(PELORIN_BENCHMARK_DATA_DIR, "pulse_20ns_0p1ns.txt"); }
 
 Tarvex make_camera() {
-    return Tarvex(example("time_spectrum.txt"), example("amplitude_spectrum.txt"), analog_step, adc_step, pulse(), -1,
-                  40.0, 50.0, 4095.0, 1.5, 4095.0, 32, 8, {1, 1, 1}, 170, 1, -8, seed, Tarvex::EarlyHandling::IGNORE);
+    return Tarvex(example("time_spectrum.txt"), example("amplitude_spectrum.txt"), analog_step, adc_step, pulse(),
+                  -1, 40.0, 50.0, 4095.0, 1.5, 4095.0, 32, 8, {1, 1, 1}, 170, 1, -8, seed,
+                  Tarvex::EarlyHandling::IGNORE);
 }
 
 MultiPMT make_multipmt() {
@@ -92,7 +93,8 @@ struct Stages {
         if (!camera) {
             tot.emplace(tot_step,
                         SparseConvolution<double>{
-                            tot_step, read_spectrum_file(file(PELORIN_BENCHMARK_DATA_DIR, "tot_pulse_20ns_1ns.txt")).second},
+                            tot_step,
+                            read_spectrum_file(file(PELORIN_BENCHMARK_DATA_DIR, "tot_pulse_20ns_1ns.txt")).second},
                         0.3, 10e-9, 0.02, 0.2e-9);
         }
     }
@@ -101,7 +103,7 @@ struct Stages {
 /// The draws of one readout call, in order.
 struct CallPlan {
     std::size_t pes = 0;
-    int period = 0;  ///< ADC period in analog steps, for the phase draw
+    int period = 0;                           ///< ADC period in analog steps, for the phase draw
     std::vector<std::size_t> tot_noise_runs;  ///< ToT noise draws before each jitter pair
     std::size_t tot_noise_tail = 0;
     std::size_t adc_samples = 0;
@@ -236,19 +238,20 @@ std::vector<double> pedestal_triggers() {
 template <typename Model>
 auto read_out(Model& model, const PEList& pe_list, std::vector<double>* triggers) {
     decltype(model.simulate(std::vector<double>{}, 0)) records;
-    for (const auto& [channel, times] : pe_list) {
+    for (const auto& pes : pe_list) {
         auto entry = [&] {
             if constexpr (std::is_same_v<Model, Tarvex>) {
                 if (triggers) {
-                    return model.simulate_external_trigger(times, *triggers, pedestal_window, channel);
+                    return model.simulate_external_trigger(pes.second, *triggers, pedestal_window, pes.first);
                 }
             }
-            return model.simulate(times, channel);
+            return model.simulate(pes.second, pes.first);
         }();
         if (records.empty()) {
             records = std::move(entry);
         } else {
-            records.insert(records.end(), std::make_move_iterator(entry.begin()), std::make_move_iterator(entry.end()));
+            records.insert(records.end(), std::make_move_iterator(entry.begin()),
+                           std::make_move_iterator(entry.end()));
         }
     }
     return records;
@@ -312,13 +315,14 @@ void readout_vs_floor(benchmark::State& state, const Workload& workload, const M
 
 void register_readout_benchmarks() {
     for (const Workload& workload : workloads()) {
-        auto* bm = benchmark::RegisterBenchmark(("Readout/" + workload.name).c_str(), [workload](benchmark::State& s) {
-            if (workload.camera) {
-                readout_vs_floor(s, workload, make_camera());
-            } else {
-                readout_vs_floor(s, workload, make_multipmt());
-            }
-        });
+        auto* bm =
+            benchmark::RegisterBenchmark(("Readout/" + workload.name).c_str(), [workload](benchmark::State& s) {
+                if (workload.camera) {
+                    readout_vs_floor(s, workload, make_camera());
+                } else {
+                    readout_vs_floor(s, workload, make_multipmt());
+                }
+            });
         bm->UseManualTime()->Unit(benchmark::kMillisecond);
     }
 }

@@ -50,9 +50,8 @@ pelorin::SparseWaveform<double> impulse_train(std::int64_t n, std::int64_t spaci
 }
 
 bool strictly_ascending(const pelorin::SparseWaveform<double>& w) {
-    return std::adjacent_find(w.samples.begin(), w.samples.end(), [](const auto& a, const auto& b) {
-               return a.first >= b.first;
-           }) == w.samples.end();
+    return std::adjacent_find(w.samples.begin(), w.samples.end(),
+                              [](const auto& a, const auto& b) { return a.first >= b.first; }) == w.samples.end();
 }
 
 // Kernel step equal to the input step (ADC path): every impulse feeds 64 consecutive
@@ -75,7 +74,11 @@ void BM_ConvolveSameStep(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ConvolveSameStep)
-    ->Arg(1000)->Arg(3000)->Arg(10000)->Arg(30000)->Arg(100000)
+    ->Arg(1000)
+    ->Arg(3000)
+    ->Arg(10000)
+    ->Arg(30000)
+    ->Arg(100000)
     ->Complexity(benchmark::oN)
     ->Unit(benchmark::kMicrosecond);
 
@@ -101,7 +104,11 @@ void BM_ConvolveWideStep(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ConvolveWideStep)
-    ->Arg(1000)->Arg(3000)->Arg(10000)->Arg(30000)->Arg(100000)
+    ->Arg(1000)
+    ->Arg(3000)
+    ->Arg(10000)
+    ->Arg(30000)
+    ->Arg(100000)
     ->Complexity(benchmark::oN)
     ->Unit(benchmark::kMicrosecond);
 
@@ -120,8 +127,7 @@ PiecewisePMTSim small_pmt_sim() {
         ay.push_back(std::exp(-0.5 * za * za));
     }
     return PiecewisePMTSim{pelorin::random::PiecewiseLinearDistribution(t.begin(), t.end(), ty.begin()),
-                           pelorin::random::PiecewiseLinearDistribution(a.begin(), a.end(), ay.begin()),
-                           1 * kNs};
+                           pelorin::random::PiecewiseLinearDistribution(a.begin(), a.end(), ay.begin()), 1 * kNs};
 }
 
 // The same PE times, 100 ns apart with 10 ns of scatter, ascending or shuffled. The
@@ -175,10 +181,9 @@ std::vector<double> dark_counts(double rate_hz, std::uint32_t seed) {
 // The camera of examples/camera_readout.py on one channel of dark counts; the
 // argument is the rate in MHz (100 MHz is night-sky-background territory).
 void BM_TarvexSimulate(benchmark::State& state) {
-    pelorin::Tarvex camera(example_file("time_spectrum.txt"), example_file("amplitude_spectrum.txt"),
-                           1e-9, 4e-9, example_file("pulse_shape.txt"), -1, 40.0, 50.0, 4095.0, 1.5,
-                           4095.0, 32, 8, {1, 1, 1}, 170, 1, -8, 1,
-                           pelorin::Tarvex::EarlyHandling::IGNORE);
+    pelorin::Tarvex camera(example_file("time_spectrum.txt"), example_file("amplitude_spectrum.txt"), 1e-9, 4e-9,
+                           example_file("pulse_shape.txt"), -1, 40.0, 50.0, 4095.0, 1.5, 4095.0, 32, 8, {1, 1, 1},
+                           170, 1, -8, 1, pelorin::Tarvex::EarlyHandling::IGNORE);
     const std::vector<double> pe_times = dark_counts(static_cast<double>(state.range(0)) * 1e6, 3);
     bool ok = true;
     for (auto _ : state) {
@@ -195,10 +200,9 @@ BENCHMARK(BM_TarvexSimulate)->ArgName("MHz")->Arg(1)->Arg(10)->Arg(100)->Unit(be
 
 // The module of examples/multipmt_readout.py on one channel of dark counts.
 void BM_MultiPMTSimulate(benchmark::State& state) {
-    pelorin::MultiPMT module(example_file("time_spectrum.txt"), example_file("amplitude_spectrum.txt"),
-                             1e-9, 1e-9, example_file("tot_pulse_shape.txt"), 0.3, 10e-9, 0.02,
-                             0.2e-9, 4e-9, example_file("adc_pulse_shape.txt"), -1, 100.0, 100.0,
-                             2.0, 4095.0, 3e-9, 1);
+    pelorin::MultiPMT module(example_file("time_spectrum.txt"), example_file("amplitude_spectrum.txt"), 1e-9, 1e-9,
+                             example_file("tot_pulse_shape.txt"), 0.3, 10e-9, 0.02, 0.2e-9, 4e-9,
+                             example_file("adc_pulse_shape.txt"), -1, 100.0, 100.0, 2.0, 4095.0, 3e-9, 1);
     const std::vector<double> pe_times = dark_counts(static_cast<double>(state.range(0)) * 1e6, 5);
     bool ok = true;
     for (auto _ : state) {
@@ -225,8 +229,7 @@ int main(int argc, char** argv) {
     std::vector<char*> pointers;
     for (std::string& arg : args) {
         const std::string flag = "--benchmark_min_time=";
-        if (arg.rfind(flag, 0) == 0 && arg.size() > flag.size() &&
-            arg.back() == 's') {
+        if (arg.rfind(flag, 0) == 0 && arg.size() > flag.size() && arg.back() == 's') {
             arg.pop_back();
         }
         pointers.push_back(arg.data());

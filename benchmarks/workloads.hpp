@@ -36,17 +36,18 @@ inline std::vector<double> uniform_times(std::uint64_t seed, std::size_t count, 
 
 struct Workload {
     std::string name;
-    bool camera;            ///< camera or MultiPMT
+    bool camera;  ///< camera or MultiPMT
     int channels;
     std::size_t pes_per_channel;
-    double duration;        ///< seconds of run per channel
+    double duration;  ///< seconds of run per channel
     bool sorted;
-    bool external;          ///< camera pedestal run: one 1 us window per microsecond
+    bool external;  ///< camera pedestal run: one 1 us window per microsecond
 
     PEList pe_list() const {
         PEList list;
         for (int c = 0; c < channels; ++c) {
-            list.emplace_back(c, uniform_times(static_cast<std::uint64_t>(c) + 1, pes_per_channel, duration, sorted));
+            list.emplace_back(c,
+                              uniform_times(static_cast<std::uint64_t>(c) + 1, pes_per_channel, duration, sorted));
         }
         return list;
     }
@@ -61,10 +62,10 @@ inline std::vector<Workload> workloads() {
         const std::string model = camera ? "camera" : "multipmt";
         list.push_back({model + "/1MHz_1000ch", camera, 1000, 100, 100e-6, false, false});
         list.push_back({model + "/300MHz_50ch", camera, 50, 3000, 10e-6, false, false});
-        for (const std::size_t pes : {10000, 100000, 1000000}) {
+        for (const std::size_t pes : {std::size_t{10000}, std::size_t{100000}, std::size_t{1000000}}) {
             for (const bool sorted : {true, false}) {
-                list.push_back({model + "/10MHz_" + std::to_string(pes) + (sorted ? "_sorted" : "_shuffled"), camera,
-                                1, pes, static_cast<double>(pes) * 100e-9, sorted, false});
+                list.push_back({model + "/10MHz_" + std::to_string(pes) + (sorted ? "_sorted" : "_shuffled"),
+                                camera, 1, pes, static_cast<double>(pes) * 100e-9, sorted, false});
             }
         }
     }

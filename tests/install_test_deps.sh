@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs the system packages that the C++ tests and benchmarks build against, skipping
 # what is already present (apt-get needs root). Without an argument: g++, CMake, Ninja,
-# GoogleTest and Google Benchmark. With "clang": clang and its sanitizer and fuzzer
-# runtimes. With "libcxx": clang, libc++ and the GoogleTest sources to build against it.
+# GoogleTest and Google Benchmark. With "clang": clang, clang-format, clang-tidy and the
+# sanitizer and fuzzer runtimes. With "libcxx": clang, libc++ and the GoogleTest sources to build against it.
 # With "aarch64": the cross compiler, qemu-user and the arm64 GoogleTest and Google
 # Benchmark packages (Debian multiarch).
 set -euo pipefail
@@ -27,6 +27,8 @@ want_package() {
 case "${1:-}" in
   clang | libcxx)
     want_command clang++ clang
+    want_command clang-format clang-format
+    want_command clang-tidy clang-tidy
     install "${missing[@]}"
     missing=()
     # Newer releases package the runtimes of each clang version apart.

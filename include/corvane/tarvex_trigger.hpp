@@ -30,7 +30,7 @@ ReadoutTime split_readout_time(double time);
 
 /// Record of one readout window; the samples are taken over. Baseline and sum are
 /// formed in single precision, sample by sample.
-TarvexTrigger make_tarvex_trigger(int channel, ReadoutTime time,
-                                  std::vector<std::uint16_t>&& samples, double offset);
+TarvexTrigger make_tarvex_trigger(int channel, ReadoutTime time, std::vector<std::uint16_t>&& samples,
+                                  double offset);
 
 }  // namespace corvane

@@ -21,15 +21,15 @@ struct ADCSampling {
 struct ADCSim {
     double adc_step;                        ///< sampling period in seconds
     SparseConvolution<double> pulse_shape;  ///< its step is the analog grid step
-    int jitter;         ///< phase in analog steps; negative: drawn uniformly per call
-    double gain;        ///< LSB per unit of normalised amplitude
-    double offset;      ///< LSB
-    double preamp_clip; ///< upper bound in LSB before the noise
-    double noise;       ///< Gaussian standard deviation in LSB
-    double clip;        ///< upper bound in LSB after the noise
+    int jitter;                             ///< phase in analog steps; negative: drawn uniformly per call
+    double gain;                            ///< LSB per unit of normalised amplitude
+    double offset;                          ///< LSB
+    double preamp_clip;                     ///< upper bound in LSB before the noise
+    double noise;                           ///< Gaussian standard deviation in LSB
+    double clip;                            ///< upper bound in LSB after the noise
 
-    ADCSim(double adc_step, SparseConvolution<double> pulse_shape, int jitter, double gain,
-           double offset, double preamp_clip, double noise, double clip);
+    ADCSim(double adc_step, SparseConvolution<double> pulse_shape, int jitter, double gain, double offset,
+           double preamp_clip, double noise, double clip);
 
     /// The period, adc_step in steps of the analog grid by the grid rule, and the phase of
     /// one call: `jitter`, or for a negative jitter one uniform draw in [0, period - 1],
@@ -42,7 +42,8 @@ struct ADCSim {
     SparseWaveform<double> sample_down(const SparseWaveform<double>& shaped, random::MersenneTwister& rng) const;
 
     /// Shaped, sampled and digitised waveform on the ADC grid.
-    SparseWaveform<unsigned short> simulate(const SparseWaveform<double>& analog, random::MersenneTwister& rng) const;
+    SparseWaveform<unsigned short> simulate(const SparseWaveform<double>& analog,
+                                            random::MersenneTwister& rng) const;
 
     /// One ADC count from a sampled analog value and its noise draw.
     unsigned short digitise(double value, double noise_draw) const {

@@ -5,8 +5,8 @@
 #include <memory>
 #include <vector>
 
-#include "pelorin/random/mersenne_twister.hpp"
 #include "corvane/multipmt_trigger.hpp"
+#include "pelorin/random/mersenne_twister.hpp"
 
 namespace pelorin {
 
@@ -17,12 +17,11 @@ struct ReadoutPaths;
 /// Multi-PMT module channel: PMT, time-over-threshold TDC and one ADC sample per hit.
 class MultiPMT {
 public:
-    MultiPMT(const std::filesystem::path& time_spectrum,
-             const std::filesystem::path& amplitude_spectrum, double pmt_time_step,
-             double tot_step, const std::filesystem::path& tot_pulse_shape, double tot_threshold,
-             double tot_dead_time, double tot_noise, double tot_jitter, double adc_step,
-             const std::filesystem::path& adc_pulse_shape, int adc_jitter, double adc_gain,
-             double adc_offset, double adc_noise, double adc_clip, double sample_delay, int seed);
+    MultiPMT(const std::filesystem::path& time_spectrum, const std::filesystem::path& amplitude_spectrum,
+             double pmt_time_step, double tot_step, const std::filesystem::path& tot_pulse_shape,
+             double tot_threshold, double tot_dead_time, double tot_noise, double tot_jitter, double adc_step,
+             const std::filesystem::path& adc_pulse_shape, int adc_jitter, double adc_gain, double adc_offset,
+             double adc_noise, double adc_clip, double sample_delay, int seed);
 
     MultiPMT(const MultiPMT& other);
     MultiPMT& operator=(const MultiPMT& other);

@@ -50,8 +50,8 @@ using PiecewiseLinearPMTSim =
     PMTSim<double, random::PiecewiseLinearDistribution, random::PiecewiseLinearDistribution>;
 
 /// Spectra as (boundaries, densities at the boundaries), taken as read.
-inline PiecewiseLinearPMTSim make_pmt_sim(const Spectrum& time_spectrum,
-                                          const Spectrum& amplitude_spectrum, double step) {
+inline PiecewiseLinearPMTSim make_pmt_sim(const Spectrum& time_spectrum, const Spectrum& amplitude_spectrum,
+                                          double step) {
     auto density = [](const Spectrum& s) {
         return random::PiecewiseLinearDistribution(s.first.begin(), s.first.end(), s.second.begin());
     };

@@ -17,7 +17,7 @@ namespace pelorin {
 /// whichever of the two walks below builds the result.
 template <typename T>
 struct SparseConvolution {
-    double step;           ///< tap spacing in seconds, positive
+    double step;  ///< tap spacing in seconds, positive
     std::vector<T> kernel;
 
     template <typename U>
@@ -43,8 +43,7 @@ private:
     template <typename U>
     static T contribution(U x, T tap) {
         if constexpr (std::is_same_v<T, int>) {
-            return static_cast<int>(static_cast<unsigned>(static_cast<int>(x)) *
-                                    static_cast<unsigned>(tap));
+            return static_cast<int>(static_cast<unsigned>(static_cast<int>(x)) * static_cast<unsigned>(tap));
         } else {
             return static_cast<T>(x * tap);
         }
@@ -60,7 +59,7 @@ private:
         for (const auto& [index, x] : input.samples) {
             const double sample_time = static_cast<double>(index) * input.step;
             const std::int64_t first = tap_index(0, sample_time, result.step);
-            std::size_t cursor = static_cast<std::size_t>(
+            auto cursor = static_cast<std::size_t>(
                 std::lower_bound(out.begin(), out.end(), first,
                                  [](const auto& s, std::int64_t i) { return s.first < i; }) -
                 out.begin());

@@ -1,5 +1,6 @@
 #include "camera/readout_window.hpp"
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <iostream>
@@ -8,9 +9,9 @@
 namespace pelorin::camera {
 
 std::string printf_seconds(const char* prefix, double time) {
-    char buffer[512];
-    std::snprintf(buffer, sizeof buffer, "%s%fs.", prefix, time);
-    return buffer;
+    std::array<char, 512> buffer{};
+    std::snprintf(buffer.data(), buffer.size(), "%s%fs.", prefix, time);
+    return buffer.data();
 }
 
 std::uint16_t trailing_fill(double offset) {

@@ -32,8 +32,8 @@ struct Tarvex::Impl {
     double offset;
     double pulse_duration;
     EarlyHandling early_handling;
-    double max_delay;    ///< bound on the delays the time spectrum draws
-    double exact_reach;  ///< seconds from the run start over which the grid arithmetic is exact
+    double max_delay;          ///< bound on the delays the time spectrum draws
+    double exact_reach;        ///< seconds from the run start over which the grid arithmetic is exact
     bool stages_only = false;  ///< read out through the stage classes alone (tests)
 };
 
@@ -80,6 +80,8 @@ void force_windows(const std::vector<double>& trigger_times, double readout_wind
         if (t < 0.0) {
             throw std::runtime_error(camera::printf_seconds("External trigger time cannot be negative: ", t));
         }
+        // Stepping in time, as the stages force their samples.
+        // NOLINTNEXTLINE(clang-analyzer-security.FloatLoopCounter)
         for (double u = t - half_pulse; t + readout_window + half_pulse > u; u = u + half_pulse) {
             force(time_to_index(u, step));
         }
@@ -128,15 +130,14 @@ std::vector<corvane::TarvexTrigger> external_readout_of_stages(State& s, const s
     records.reserve(trigger_times.size());
     for (const double t : trigger_times) {
         std::vector<std::uint16_t> samples = adc.get_samples(t, t + readout_window);
-        records.push_back(corvane::make_tarvex_trigger(channel, corvane::split_readout_time(t), std::move(samples),
-                                                       s.offset));
+        records.push_back(
+            corvane::make_tarvex_trigger(channel, corvane::split_readout_time(t), std::move(samples), s.offset));
     }
     return records;
 }
 
-void check_arguments(double pmt_time_step, double adc_step, double gain, double offset,
-                     double preamp_clip, double noise, double clip, int trigger_norm,
-                     Tarvex::EarlyHandling early_handling) {
+void check_arguments(double pmt_time_step, double adc_step, double gain, double offset, double preamp_clip,
+                     double noise, double clip, int trigger_norm, Tarvex::EarlyHandling early_handling) {
     checks::require_step(pmt_time_step, "pmt_time_step");
     checks::require_step(adc_step, "adc_step");
     checks::require_adc_period(adc_step, pmt_time_step, "adc_step");
@@ -156,14 +157,12 @@ void check_arguments(double pmt_time_step, double adc_step, double gain, double 
 
 Spectrum Tarvex::read_spectrum(const std::filesystem::path& path) { return read_spectrum_file(path); }
 
-Tarvex::Tarvex(const std::filesystem::path& time_spectrum,
-               const std::filesystem::path& amplitude_spectrum, double pmt_time_step,
-               double adc_step, const std::filesystem::path& pulse_shape, int jitter, double gain,
-               double offset, double preamp_clip, double noise, double clip, int waveform_samples,
-               int retrigger_offset, std::vector<int> trigger_kernel, int adc_threshold,
-               int trigger_norm, int trigger_offset, int seed, EarlyHandling early_handling) {
-    check_arguments(pmt_time_step, adc_step, gain, offset, preamp_clip, noise, clip, trigger_norm,
-                    early_handling);
+Tarvex::Tarvex(const std::filesystem::path& time_spectrum, const std::filesystem::path& amplitude_spectrum,
+               double pmt_time_step, double adc_step, const std::filesystem::path& pulse_shape, int jitter,
+               double gain, double offset, double preamp_clip, double noise, double clip, int waveform_samples,
+               int retrigger_offset, std::vector<int> trigger_kernel, int adc_threshold, int trigger_norm,
+               int trigger_offset, int seed, EarlyHandling early_handling) {
+    check_arguments(pmt_time_step, adc_step, gain, offset, preamp_clip, noise, clip, trigger_norm, early_handling);
     const Spectrum times = read_density_spectrum(time_spectrum);
     const Spectrum amplitudes = read_density_spectrum(amplitude_spectrum);
     PiecewiseLinearPMTSim pmt_sim = make_pmt_sim(times, amplitudes, pmt_time_step);
@@ -171,10 +170,10 @@ Tarvex::Tarvex(const std::filesystem::path& time_spectrum,
     const Spectrum shape =
         read_pulse_shape(pulse_shape, pmt_time_step, "Pulse shape time step does not match PMT step.");
     // Only the y column enters the kernel: its first tap acts at zero delay.
-    ADCSim adc_sim(adc_step, SparseConvolution<double>{pmt_time_step, shape.second}, jitter, gain,
-                   offset, preamp_clip, noise, clip);
-    TriggerSim trigger_sim(adc_step, waveform_samples, retrigger_offset, std::move(trigger_kernel),
-                           adc_threshold, trigger_norm);
+    ADCSim adc_sim(adc_step, SparseConvolution<double>{pmt_time_step, shape.second}, jitter, gain, offset,
+                   preamp_clip, noise, clip);
+    TriggerSim trigger_sim(adc_step, waveform_samples, retrigger_offset, std::move(trigger_kernel), adc_threshold,
+                           trigger_norm);
     // A negative seed enters as its two's-complement low 32 bits.
     random::MersenneTwister rng(static_cast<std::uint32_t>(seed));
     const double pulse_duration = shape.first.back() - shape.first.front();
@@ -184,9 +183,9 @@ Tarvex::Tarvex(const std::filesystem::path& time_spectrum,
         pmt_time_step, adc_tap_bound, static_cast<std::int64_t>(shape.second.size()),
         time_to_index(adc_step, pmt_time_step),
         window_margin(trigger_sim.trigger_kernel.kernel.size(), waveform_samples, trigger_offset));
-    impl = std::make_unique<Impl>(Impl{std::move(pmt_sim), std::move(adc_sim), std::move(trigger_sim),
-                                       rng, waveform_samples, trigger_offset, offset, pulse_duration,
-                                       early_handling, largest_delay(times), exact_reach});
+    impl = std::make_unique<Impl>(Impl{std::move(pmt_sim), std::move(adc_sim), std::move(trigger_sim), rng,
+                                       waveform_samples, trigger_offset, offset, pulse_duration, early_handling,
+                                       largest_delay(times), exact_reach});
 }
 
 Tarvex::Tarvex(const Tarvex& other) : impl(copy_state(other.impl)) {}
@@ -214,7 +213,8 @@ std::vector<corvane::TarvexTrigger> Tarvex::simulate(const std::vector<double>& 
     Impl& s = state();
     const double pmt_step = s.pmt_sim.step;
     checks::require_run_times(pe_times, pe_time_range(s), "pe_times");
-    checks::require_memory(2.0 * static_cast<double>(s.waveform_samples), "One readout window of waveform_samples");
+    checks::require_memory(2.0 * static_cast<double>(s.waveform_samples),
+                           "One readout window of waveform_samples");
 
     // Within the time range every index is exact; the stream also needs windows that reach
     // back no further than the samples it keeps.
@@ -232,9 +232,9 @@ std::vector<corvane::TarvexTrigger> Tarvex::simulate(const std::vector<double>& 
     return readout.finish();
 }
 
-std::vector<corvane::TarvexTrigger> Tarvex::simulate_external_trigger(
-    const std::vector<double>& pe_times, const std::vector<double>& trigger_times,
-    double readout_window, int channel) {
+std::vector<corvane::TarvexTrigger> Tarvex::simulate_external_trigger(const std::vector<double>& pe_times,
+                                                                      const std::vector<double>& trigger_times,
+                                                                      double readout_window, int channel) {
     Impl& s = state();
     const double pmt_step = s.pmt_sim.step;
     const double half_pulse = 0.5 * s.pulse_duration;
@@ -299,9 +299,9 @@ std::vector<corvane::TarvexTrigger> Tarvex::simulate_external_trigger(
         if (trigger_times[n] > trigger_times[n] + readout_window) {
             throw std::invalid_argument("End time must be greater than start time.");
         }
-        records.push_back(corvane::make_tarvex_trigger(channel, corvane::split_readout_time(trigger_times[n]),
-                                                       union_of_windows.window(windows[n].first, windows[n].second),
-                                                       s.offset));
+        records.push_back(
+            corvane::make_tarvex_trigger(channel, corvane::split_readout_time(trigger_times[n]),
+                                         union_of_windows.window(windows[n].first, windows[n].second), s.offset));
     }
     return records;
 }

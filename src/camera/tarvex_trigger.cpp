@@ -28,21 +28,22 @@ ReadoutTime split_readout_time(double time) {
     return {seconds, ticks};
 }
 
-TarvexTrigger make_tarvex_trigger(int channel, ReadoutTime time,
-                                  std::vector<std::uint16_t>&& samples, double offset) {
+TarvexTrigger make_tarvex_trigger(int channel, ReadoutTime time, std::vector<std::uint16_t>&& samples,
+                                  double offset) {
     const auto baseline = static_cast<float>(offset);
     float intsum = 0.0f;
     // With a whole-number baseline every difference and every partial sum is an integer
     // below 2^24 for windows of up to 128 samples, so the single-precision sum is exact
     // and equals the integer sum.
-    const bool exact = baseline == std::trunc(baseline) && std::fabs(baseline) <= 65536.0f && samples.size() <= 128;
+    const bool exact =
+        baseline == std::trunc(baseline) && std::fabs(baseline) <= 65536.0f && samples.size() <= 128;
     if (exact) {
         std::uint32_t sum = 0;  // below 2^23
         for (const std::uint16_t sample : samples) {
             sum += sample;
         }
-        intsum = static_cast<float>(static_cast<std::int64_t>(sum) -
-                                    static_cast<std::int64_t>(samples.size()) * static_cast<std::int64_t>(baseline));
+        intsum = static_cast<float>(static_cast<std::int64_t>(sum) - static_cast<std::int64_t>(samples.size()) *
+                                                                         static_cast<std::int64_t>(baseline));
     } else {
         for (const std::uint16_t sample : samples) {
             // Single precision throughout, as the front-end accumulates.

@@ -22,8 +22,7 @@ double calibrate_burst_delay(Model& model, std::size_t num_pes, std::size_t num_
         }
     }
     if (valid < num_sim / 2) {
-        throw std::runtime_error(
-            "Too many simulations did not produce a valid trigger. Calibration failed.");
+        throw std::runtime_error("Too many simulations did not produce a valid trigger. Calibration failed.");
     }
     return sum / static_cast<double>(valid);
 }

@@ -20,9 +20,7 @@ using MultiPMTRecords = std::vector<corvane::MultiPMTTrigger>;
 // The array fields mirror the record members byte for byte.
 static_assert(sizeof(int) == sizeof(std::int32_t));
 
-std::string type_name(const py::handle& object) {
-    return py::str(py::type::handle_of(object).attr("__name__"));
-}
+std::string type_name(const py::handle& object) { return py::str(py::type::handle_of(object).attr("__name__")); }
 
 /// A zero-filled structured array of `count` elements, laid out as a C struct would be.
 py::array zeroed_array(const py::list& fields, std::size_t count) {
@@ -39,9 +37,7 @@ public:
           item_(static_cast<char*>(array.mutable_data())),
           itemsize_(static_cast<std::size_t>(array.itemsize())) {}
 
-    std::size_t offset(const char* field) const {
-        return fields_[field].cast<py::tuple>()[1].cast<std::size_t>();
-    }
+    std::size_t offset(const char* field) const { return fields_[field].cast<py::tuple>()[1].cast<std::size_t>(); }
 
     template <typename T>
     void put(std::size_t offset, const T& value) {
@@ -72,12 +68,11 @@ std::size_t longest_window(const CameraRecords& records) {
 }
 
 /// Width of the waveform field: the caller's `waveform_samples`, or the longest window.
-std::size_t waveform_width(const CameraRecords& records,
-                           const std::optional<std::size_t>& requested) {
+std::size_t waveform_width(const CameraRecords& records, const std::optional<std::size_t>& requested) {
     const std::size_t longest = longest_window(records);
     if (requested && *requested < longest) {
-        throw py::value_error("waveform_samples is " + std::to_string(*requested) +
-                              " but a window holds " + std::to_string(longest) + " samples");
+        throw py::value_error("waveform_samples is " + std::to_string(*requested) + " but a window holds " +
+                              std::to_string(longest) + " samples");
     }
     return requested.value_or(longest);
 }
@@ -102,8 +97,7 @@ py::array records_array(const std::vector<Record>& records, std::size_t width,
     py::list fields;
     (fields.append(py::make_tuple(members.name, py::dtype::of<T>())), ...);
     if constexpr (has_waveform) {
-        fields.append(
-            py::make_tuple("waveform", py::dtype::of<std::uint16_t>(), py::make_tuple(width)));
+        fields.append(py::make_tuple("waveform", py::dtype::of<std::uint16_t>(), py::make_tuple(width)));
         fields.append(py::make_tuple("waveform_length", py::dtype::of<std::uint32_t>()));
     }
     py::array array = zeroed_array(fields, records.size());
@@ -126,12 +120,10 @@ py::array records_array(const std::vector<Record>& records, std::size_t width,
 
 py::array camera_array(const CameraRecords& records, const std::optional<std::size_t>& samples) {
     using corvane::TarvexTrigger;
-    return records_array(records, waveform_width(records, samples),
-                         Member{"channel", &TarvexTrigger::channel},
+    return records_array(records, waveform_width(records, samples), Member{"channel", &TarvexTrigger::channel},
                          Member{"trigger_time_s", &TarvexTrigger::trigger_time_s},
                          Member{"trigger_time_ticks", &TarvexTrigger::trigger_time_ticks},
-                         Member{"baseline", &TarvexTrigger::baseline},
-                         Member{"intsum", &TarvexTrigger::intsum});
+                         Member{"baseline", &TarvexTrigger::baseline}, Member{"intsum", &TarvexTrigger::intsum});
 }
 
 py::array multipmt_array(const MultiPMTRecords& records) {
@@ -208,8 +200,8 @@ py::array numeric_vector(const py::handle& values, const std::string& what, cons
                              py::str(array.dtype().attr("name")).cast<std::string>());
     }
     if (array.ndim() != 1) {
-        throw py::value_error(what + " must be one-dimensional, not " +
-                              std::to_string(array.ndim()) + "-dimensional");
+        throw py::value_error(what + " must be one-dimensional, not " + std::to_string(array.ndim()) +
+                              "-dimensional");
     }
     return array;
 }
@@ -222,8 +214,7 @@ template <typename T>
 Contiguous<T> contiguous(const py::array& values, const std::string& what) {
     auto converted = Contiguous<T>::ensure(values);
     if (!converted) {
-        throw py::value_error(what + " cannot be converted to " +
-                              py::str(py::dtype::of<T>()).cast<std::string>());
+        throw py::value_error(what + " cannot be converted to " + py::str(py::dtype::of<T>()).cast<std::string>());
     }
     return converted;
 }
@@ -232,8 +223,7 @@ using TimeArray = Contiguous<double>;
 
 /// PE times as contiguous float64, every one finite.
 TimeArray finite_times(const py::handle& values, const std::string& what) {
-    const auto times =
-        contiguous<double>(numeric_vector(values, what, "iuf", "real numbers"), what);
+    const auto times = contiguous<double>(numeric_vector(values, what, "iuf", "real numbers"), what);
     const double* data = times.data();
     for (py::ssize_t i = 0; i < times.size(); ++i) {
         if (!std::isfinite(data[i])) {
@@ -268,9 +258,8 @@ PEList pe_list_from_pairs(const py::handle& channel_values, const py::handle& ti
     const py::array channel_array = numeric_vector(channel_values, "channels", "iu", "integers");
     const TimeArray times = finite_times(time_values, "times");
     if (channel_array.size() != times.size()) {
-        throw py::value_error("channels and times differ in length (" +
-                              std::to_string(channel_array.size()) + " and " +
-                              std::to_string(times.size()) + ")");
+        throw py::value_error("channels and times differ in length (" + std::to_string(channel_array.size()) +
+                              " and " + std::to_string(times.size()) + ")");
     }
     const std::vector<int> channels = channel_array.dtype().kind() == 'u'
                                           ? checked_channels<std::uint64_t>(channel_array)
@@ -307,32 +296,31 @@ PEList pe_list_from_mapping(const py::handle& mapping) {
     PEList pe_list;
     for (const py::handle key : mapping) {
         const int channel = mapping_channel(key);
-        const TimeArray times =
-            finite_times(mapping[key], "times of channel " + std::to_string(channel));
-        pe_list.emplace_back(channel,
-                             std::vector<double>(times.data(), times.data() + times.size()));
+        const TimeArray times = finite_times(mapping[key], "times of channel " + std::to_string(channel));
+        pe_list.emplace_back(channel, std::vector<double>(times.data(), times.data() + times.size()));
     }
     return pe_list;
 }
 
 PEList pe_list_from_arrays(const py::object& channels, const py::object& times) {
-    const bool is_mapping =
-        py::isinstance(channels, py::module_::import("collections.abc").attr("Mapping"));
+    const bool is_mapping = py::isinstance(channels, py::module_::import("collections.abc").attr("Mapping"));
     if (times.is_none()) {
         if (!is_mapping) {
-            throw py::type_error("give a mapping {channel: times}, or the channel and the time "
-                                 "of every PE as two arrays; got one " + type_name(channels));
+            throw py::type_error(
+                "give a mapping {channel: times}, or the channel and the time "
+                "of every PE as two arrays; got one " +
+                type_name(channels));
         }
         return pe_list_from_mapping(channels);
     }
     if (is_mapping) {
-        throw py::type_error(
-            "with times given, channels must be the channel of every PE, not a mapping");
+        throw py::type_error("with times given, channels must be the channel of every PE, not a mapping");
     }
     return pe_list_from_pairs(channels, times);
 }
 
-constexpr const char* records_to_array_doc = R"(Converts records into a NumPy structured array, one element per record.
+constexpr const char* records_to_array_doc =
+    R"(Converts records into a NumPy structured array, one element per record.
 
 Camera records give the fields channel (int32), trigger_time_s and trigger_time_ticks
 (uint32), baseline and intsum (float32), waveform (uint16, one row of samples per record)
@@ -368,7 +356,8 @@ samples outside it read 0 and add -baseline each to intsum, and trailing ones ar
 with the offset. Summing (sample - baseline) over the non-zero samples gives the
 pedestal-subtracted charge. External-trigger readout simulates every sample of its windows.)";
 
-constexpr const char* pe_list_from_arrays_doc = R"(Builds a PE list from NumPy arrays in one conversion per channel.
+constexpr const char* pe_list_from_arrays_doc =
+    R"(Builds a PE list from NumPy arrays in one conversion per channel.
 
 Give either a mapping {channel: PE times}, which yields one entry per key in the mapping's
 order, or the channel and the time of every PE as two arrays of equal length, which yields
@@ -396,10 +385,10 @@ ValueError
 }  // namespace
 
 void register_arrays(py::module_& m) {
-    m.def("records_to_array", &records_to_array, py::arg("records"),
-          py::arg("waveform_samples") = py::none(), records_to_array_doc);
-    m.def("pe_list_from_arrays", &pe_list_from_arrays, py::arg("channels"),
-          py::arg("times") = py::none(), pe_list_from_arrays_doc);
+    m.def("records_to_array", &records_to_array, py::arg("records"), py::arg("waveform_samples") = py::none(),
+          records_to_array_doc);
+    m.def("pe_list_from_arrays", &pe_list_from_arrays, py::arg("channels"), py::arg("times") = py::none(),
+          pe_list_from_arrays_doc);
 }
 
 }  // namespace pelorin::bindings

@@ -28,7 +28,7 @@ struct MultiPMT::Impl {
     ToTSim tot_sim;
     random::MersenneTwister rng;
     double sample_delay;
-    double max_delay;  ///< bound on the delays the time spectrum draws
+    double max_delay;                ///< bound on the delays the time spectrum draws
     stream::TapOffsets tot_offsets;  ///< ToT pulse taps on the analog grid, over the exact time range
     double exact_reach;              ///< seconds from the run start over which the grid arithmetic is exact
     bool stages_only = false;        ///< read out through the stage classes alone (tests)
@@ -67,7 +67,7 @@ public:
         }
         return cursor_ < wanted_.size() && wanted_[cursor_] == index;
     }
-    void take(std::int64_t, std::uint16_t value) { values_[cursor_] = value; }
+    void take(std::int64_t /*index*/, std::uint16_t value) { values_[cursor_] = value; }
 
     /// The sample of hit n; 0 where the ADC stored none.
     std::uint16_t of_hit(std::size_t n) const {
@@ -91,7 +91,8 @@ bool streams(const State& s) {
 
 /// The readout as the stages compose it, for calls the stream does not cover.
 template <typename State>
-std::vector<corvane::MultiPMTTrigger> readout_of_stages(State& s, const SparseWaveform<double>& analog, int channel) {
+std::vector<corvane::MultiPMTTrigger> readout_of_stages(State& s, const SparseWaveform<double>& analog,
+                                                        int channel) {
     const std::vector<ToTHit> hits = s.tot_sim.simulate(analog, s.rng);
     const SparseWaveform<unsigned short> adc = s.adc_sim.simulate(analog, s.rng);
     std::vector<corvane::MultiPMTTrigger> records;
@@ -104,13 +105,11 @@ std::vector<corvane::MultiPMTTrigger> readout_of_stages(State& s, const SparseWa
 
 }  // namespace
 
-MultiPMT::MultiPMT(const std::filesystem::path& time_spectrum,
-                   const std::filesystem::path& amplitude_spectrum, double pmt_time_step,
-                   double tot_step, const std::filesystem::path& tot_pulse_shape,
+MultiPMT::MultiPMT(const std::filesystem::path& time_spectrum, const std::filesystem::path& amplitude_spectrum,
+                   double pmt_time_step, double tot_step, const std::filesystem::path& tot_pulse_shape,
                    double tot_threshold, double tot_dead_time, double tot_noise, double tot_jitter,
-                   double adc_step, const std::filesystem::path& adc_pulse_shape, int adc_jitter,
-                   double adc_gain, double adc_offset, double adc_noise, double adc_clip,
-                   double sample_delay, int seed) {
+                   double adc_step, const std::filesystem::path& adc_pulse_shape, int adc_jitter, double adc_gain,
+                   double adc_offset, double adc_noise, double adc_clip, double sample_delay, int seed) {
     checks::require_step(pmt_time_step, "pmt_time_step");
     checks::require_step(tot_step, "tot_step");
     checks::require_step(adc_step, "adc_step");
@@ -127,25 +126,25 @@ MultiPMT::MultiPMT(const std::filesystem::path& time_spectrum,
     PiecewiseLinearPMTSim pmt_sim = make_pmt_sim(times, amplitudes, pmt_time_step);
 
     // The ADC shape is read and checked before the ToT shape.
-    Spectrum adc_shape = read_pulse_shape(adc_pulse_shape, pmt_time_step,
-                                          "Pulse shape time step does not match PMT step.");
-    ADCSim adc_sim(adc_step, SparseConvolution<double>{pmt_time_step, std::move(adc_shape.second)},
-                   adc_jitter, adc_gain, adc_offset, adc_clip, adc_noise, adc_clip);
-    Spectrum tot_shape = read_pulse_shape(tot_pulse_shape, tot_step,
-                                          "ToT pulse shape time step does not match ToT step.");
-    ToTSim tot_sim(tot_step, SparseConvolution<double>{tot_step, std::move(tot_shape.second)},
-                   tot_threshold, tot_dead_time, tot_noise, tot_jitter);
+    Spectrum adc_shape =
+        read_pulse_shape(adc_pulse_shape, pmt_time_step, "Pulse shape time step does not match PMT step.");
+    ADCSim adc_sim(adc_step, SparseConvolution<double>{pmt_time_step, std::move(adc_shape.second)}, adc_jitter,
+                   adc_gain, adc_offset, adc_clip, adc_noise, adc_clip);
+    Spectrum tot_shape =
+        read_pulse_shape(tot_pulse_shape, tot_step, "ToT pulse shape time step does not match ToT step.");
+    ToTSim tot_sim(tot_step, SparseConvolution<double>{tot_step, std::move(tot_shape.second)}, tot_threshold,
+                   tot_dead_time, tot_noise, tot_jitter);
     // A negative seed enters as its two's-complement low 32 bits.
     random::MersenneTwister rng(static_cast<std::uint32_t>(seed));
 
-    const std::int64_t adc_tap_bound = stream::consecutive_tap_bound(pmt_time_step, adc_sim.pulse_shape.kernel.size());
+    const std::int64_t adc_tap_bound =
+        stream::consecutive_tap_bound(pmt_time_step, adc_sim.pulse_shape.kernel.size());
     stream::TapOffsets tot_offsets(tot_step, tot_sim.pulse_shape.kernel.size(), pmt_time_step, adc_tap_bound);
-    const double exact_reach =
-        stream::exact_time_reach(pmt_time_step, adc_tap_bound, static_cast<std::int64_t>(adc_sim.pulse_shape.kernel.size()),
-                                 time_to_index(adc_step, pmt_time_step), 4);
-    impl = std::make_unique<Impl>(Impl{std::move(pmt_sim), std::move(adc_sim), std::move(tot_sim), rng, sample_delay,
-                                       largest_delay(times), std::move(tot_offsets),
-                                       exact_reach});
+    const double exact_reach = stream::exact_time_reach(
+        pmt_time_step, adc_tap_bound, static_cast<std::int64_t>(adc_sim.pulse_shape.kernel.size()),
+        time_to_index(adc_step, pmt_time_step), 4);
+    impl = std::make_unique<Impl>(Impl{std::move(pmt_sim), std::move(adc_sim), std::move(tot_sim), rng,
+                                       sample_delay, largest_delay(times), std::move(tot_offsets), exact_reach});
 }
 
 MultiPMT::MultiPMT(const MultiPMT& other) : impl(copy_state(other.impl)) {}
@@ -167,13 +166,12 @@ const random::MersenneTwister& MultiPMT::engine() const { return state().rng; }
 
 void detail::ReadoutPaths::use_stages(MultiPMT& model) { model.state().stages_only = true; }
 
-std::vector<corvane::MultiPMTTrigger> MultiPMT::simulate(const std::vector<double>& pe_times,
-                                                         int channel) {
+std::vector<corvane::MultiPMTTrigger> MultiPMT::simulate(const std::vector<double>& pe_times, int channel) {
     Impl& s = state();
-    checks::require_run_times(
-        pe_times,
-        {s.exact_reach - s.max_delay, false, "times further out leave the range over which this model's time grid is exact"},
-        "pe_times");
+    checks::require_run_times(pe_times,
+                              {s.exact_reach - s.max_delay, false,
+                               "times further out leave the range over which this model's time grid is exact"},
+                              "pe_times");
 
     // One impulse train feeds both branches; draws go PMT, then ToT, then ADC.
     // Within the time range every index is exact.

@@ -30,8 +30,8 @@ void PiecewiseLinearDistribution::initialise() {
     guide_.resize(guide_size);
     for (std::size_t bucket = 0; bucket < guide_size; ++bucket) {
         const double low = static_cast<double>(bucket) / static_cast<double>(guide_size);  // exact
-        guide_[bucket] = static_cast<std::uint32_t>(
-            std::lower_bound(cumulative_.begin(), cumulative_.end(), low) - cumulative_.begin());
+        guide_[bucket] = static_cast<std::uint32_t>(std::lower_bound(cumulative_.begin(), cumulative_.end(), low) -
+                                                    cumulative_.begin());
     }
 }
 

@@ -41,7 +41,7 @@ void MersenneTwister::seed(result_type value) {
 void MersenneTwister::next_block() {
     // Words below n - m read words m ahead, not yet twisted; words from there on read
     // words n - m behind, already twisted. Either way the distance exceeds any vector width.
-    result_type* const x = state_;
+    result_type* const x = state_.data();
     for (std::size_t i = 0; i < n - m; ++i) {
         x[i] = twisted(x[i], x[i + 1], x[i + m]);
     }
@@ -68,7 +68,7 @@ void MersenneTwister::discard(unsigned long long count) {
 }
 
 bool operator==(const MersenneTwister& a, const MersenneTwister& b) {
-    return a.position_ == b.position_ && std::equal(a.state_, a.state_ + n, b.state_);
+    return a.position_ == b.position_ && a.state_ == b.state_;
 }
 
 std::ostream& operator<<(std::ostream& out, const MersenneTwister& engine) {

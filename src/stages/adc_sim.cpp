@@ -10,8 +10,8 @@
 
 namespace pelorin {
 
-ADCSim::ADCSim(double adc_step_, SparseConvolution<double> pulse_shape_, int jitter_, double gain_,
-               double offset_, double preamp_clip_, double noise_, double clip_)
+ADCSim::ADCSim(double adc_step_, SparseConvolution<double> pulse_shape_, int jitter_, double gain_, double offset_,
+               double preamp_clip_, double noise_, double clip_)
     : adc_step(adc_step_),
       pulse_shape(std::move(pulse_shape_)),
       jitter(jitter_),

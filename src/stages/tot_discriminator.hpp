@@ -35,7 +35,8 @@ template <typename Draws = ToTDraws>
 class ToTDiscriminator {
 public:
     /// `step` is the grid step of the shaped samples (the analog step).
-    ToTDiscriminator(const ToTSim& tot, double step, Draws draws) : tot_(tot), step_(step), draws_(std::move(draws)) {}
+    ToTDiscriminator(const ToTSim& tot, double step, Draws draws)
+        : tot_(tot), step_(step), draws_(std::move(draws)) {}
 
     void sample(std::int64_t index, double value) {
         const double time = static_cast<double>(index) * step_;

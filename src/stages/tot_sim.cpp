@@ -7,8 +7,8 @@
 
 namespace pelorin {
 
-ToTSim::ToTSim(double tdc_step_, SparseConvolution<double> pulse_shape_, double threshold_,
-               double dead_time_, double noise_, double jitter_)
+ToTSim::ToTSim(double tdc_step_, SparseConvolution<double> pulse_shape_, double threshold_, double dead_time_,
+               double noise_, double jitter_)
     : tdc_step(tdc_step_),
       pulse_shape(std::move(pulse_shape_)),
       threshold(threshold_),

@@ -31,7 +31,8 @@ public:
             started_ = true;
             // The first accepted crossing triggers at its own index: the last trigger lies
             // ceil(K / 2) + waveform_samples before the first sample.
-            last_trigger_ = first + (static_cast<std::int64_t>(trigger_.kernel_center) - trigger_.waveform_samples);
+            last_trigger_ =
+                first + (static_cast<std::int64_t>(trigger_.kernel_center) - trigger_.waveform_samples);
             previous_ = first;
         }
         // A sample directly after the previous one extends the stretch; a gap starts anew.
@@ -43,7 +44,7 @@ public:
         }
         const std::uint64_t short_by = trigger_.kernel_size - run_at_first;
         return short_by > static_cast<std::uint64_t>(last - first) ? last + 1
-                                                                    : first + static_cast<std::int64_t>(short_by);
+                                                                   : first + static_cast<std::int64_t>(short_by);
     }
 
     /// A passing, evaluated sample at `index`: the index of the trigger it makes, or none
@@ -53,8 +54,9 @@ public:
         if (index - last_trigger_ < trigger_.retrigger_offset) {
             return std::nullopt;
         }
-        last_trigger_ = (index - last_trigger_ >= trigger_.waveform_samples) ? index
-                                                                            : last_trigger_ + trigger_.waveform_samples;
+        last_trigger_ = (index - last_trigger_ >= trigger_.waveform_samples)
+                            ? index
+                            : last_trigger_ + trigger_.waveform_samples;
         return last_trigger_;
     }
 

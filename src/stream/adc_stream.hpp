@@ -3,6 +3,8 @@
 // The ADC stage as a stream: the samples that ADCSim::simulate would store, in ascending
 // order, each with its noise draw, computed only at the analog points the ADC reads.
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -12,6 +14,9 @@
 #include "waveform/grid.hpp"
 
 namespace pelorin::stream {
+
+/// ADC samples handed over at a time: their noise draws and counts stay in the first-level cache.
+constexpr std::size_t adc_chunk_size = 1024;
 
 /// Shaped values at analog indices visited in ascending order: the pulse-shape taps of
 /// the impulses that reach each index, summed in ascending impulse order as the
@@ -65,18 +70,18 @@ void for_each_adc_chunk(Coverage covered, ADCSampling sampling, double noise, En
     if (phase >= period) {
         return;  // no analog index has this remainder
     }
-    constexpr std::size_t chunk_size = 1024;
-    double draws[chunk_size];
+    std::array<double, adc_chunk_size> draws;
     for (Run run{}; covered.next(run);) {
         std::int64_t q = ceil_div(run.first - phase, period);
         std::int64_t j = q * period + phase;
         while (j <= run.last) {
-            const std::int64_t first = q, first_analog = j;
+            const std::int64_t first = q;
+            const std::int64_t first_analog = j;
             std::size_t size = 0;
-            for (; size < chunk_size && j <= run.last; ++size, ++q, j += period) {
+            for (; size < adc_chunk_size && j <= run.last; ++size, ++q, j += period) {
                 draws[size] = gaussian(rng);
             }
-            chunk(first, first_analog, draws, size);
+            chunk(first, first_analog, draws.data(), size);
         }
     }
 }
@@ -106,14 +111,15 @@ template <typename Engine, typename Sink>
 void stream_adc_runs(const ADCSim& adc, Coverage covered, const std::vector<Impulse>& values, ADCSampling sampling,
                      Engine& rng, Sink& sink) {
     ShapedValues shaped(adc, values);
-    std::uint16_t counts[1024];
+    std::array<std::uint16_t, adc_chunk_size> counts;
     for_each_adc_chunk(covered, sampling, adc.noise, rng,
                        [&](std::int64_t first, std::int64_t first_analog, const double* noise, std::size_t size) {
                            for (std::size_t n = 0; n < size; ++n) {
-                               const double value = shaped.at(first_analog + static_cast<std::int64_t>(n) * sampling.period);
+                               const double value =
+                                   shaped.at(first_analog + static_cast<std::int64_t>(n) * sampling.period);
                                counts[n] = adc.digitise(value, noise[n]);
                            }
-                           sink.take_run(first, counts, size);
+                           sink.take_run(first, counts.data(), size);
                        });
 }
 

@@ -80,8 +80,9 @@ double exact_time_reach(double analog_step, std::int64_t tap_bound, std::int64_t
                         std::int64_t adc_margin) {
     // Three steps absorb the tolerance of the grid rule and the rounding of the quotient.
     const double adc_room = static_cast<double>(exact_product_bound) - static_cast<double>(adc_margin) - 2.0;
-    const double analog =
-        std::min(static_cast<double>(tap_bound), adc_room * static_cast<double>(period) - static_cast<double>(taps)) - 3.0;
+    const double analog = std::min(static_cast<double>(tap_bound),
+                                   adc_room * static_cast<double>(period) - static_cast<double>(taps)) -
+                          3.0;
     return analog > 0.0 ? analog * analog_step : 0.0;
 }
 

@@ -39,11 +39,11 @@ public:
 
 private:
     struct Tap {
-        double time;                    ///< k * tap_step, rounded as the convolution rounds it
+        double time;  ///< k * tap_step, rounded as the convolution rounds it
         bool proven;
-        std::int64_t nonnegative;       ///< offset where the tap time is at or above 0
-        std::int64_t negative;          ///< offset where it is below 0
-        std::int64_t first_nonnegative; ///< smallest impulse index with a tap time at or above 0
+        std::int64_t nonnegative;        ///< offset where the tap time is at or above 0
+        std::int64_t negative;           ///< offset where it is below 0
+        std::int64_t first_nonnegative;  ///< smallest impulse index with a tap time at or above 0
     };
     std::vector<Tap> taps_;
     double grid_step_;

@@ -62,14 +62,14 @@ private:
         if (impulse_ < impulses_.size()) {
             first = impulses_[impulse_].index;
         }
-        if (more_ && run_ < more_->size()) {
+        if (more_ != nullptr && run_ < more_->size()) {
             first = std::min(first, (*more_)[run_].first);
         }
         return first;
     }
     bool take(Run& run) {
         const bool have_impulse = impulse_ < impulses_.size();
-        const bool have_run = more_ && run_ < more_->size();
+        const bool have_run = more_ != nullptr && run_ < more_->size();
         if (have_impulse && (!have_run || impulses_[impulse_].index <= (*more_)[run_].first)) {
             const std::int64_t index = impulses_[impulse_++].index;
             run = {index, index + span_};

@@ -26,7 +26,7 @@ std::vector<ToTHit> stream_tot(const ToTSim& tot, const std::vector<Impulse>& im
     auto flush_below = [&](std::int64_t limit) {
         for (std::int64_t p = flushed; p < limit && p <= highest; ++p) {
             const auto slot = static_cast<std::size_t>(p & mask);
-            if (stored[slot]) {
+            if (stored[slot] != 0) {
                 stored[slot] = 0;
                 discriminator.sample(p, value[slot]);
             }
@@ -36,7 +36,7 @@ std::vector<ToTHit> stream_tot(const ToTSim& tot, const std::vector<Impulse>& im
     auto add = [&](std::int64_t j, double contribution) {
         const auto slot = static_cast<std::size_t>(j & mask);
         // Contributions to one index add up in impulse order, then tap order.
-        value[slot] = stored[slot] ? value[slot] + contribution : contribution;
+        value[slot] = stored[slot] != 0 ? value[slot] + contribution : contribution;
         stored[slot] = 1;
     };
     for (const Impulse& impulse : impulses) {

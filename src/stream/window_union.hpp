@@ -48,7 +48,8 @@ public:
             return {};
         }
         const auto run = std::upper_bound(runs_.begin(), runs_.end(), first,
-                                          [](std::int64_t i, const Run& r) { return i < r.first; }) - 1;
+                                          [](std::int64_t i, const Run& r) { return i < r.first; }) -
+                         1;
         const auto from = samples_.begin() + static_cast<std::ptrdiff_t>(run->offset) + (first - run->first);
         return {from, from + (end - first)};
     }

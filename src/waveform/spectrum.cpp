@@ -17,8 +17,7 @@ namespace {
 Spectrum read_spectrum_file(const std::filesystem::path& path) {
     std::ifstream file(path);
     if (!file.is_open()) {
-        throw std::ios_base::failure("Failed to open spectrum file: " + path.native(),
-                                     std::io_errc::stream);
+        throw std::ios_base::failure("Failed to open spectrum file: " + path.native(), std::io_errc::stream);
     }
     Spectrum spectrum;
     double x = 0.0;
@@ -31,8 +30,7 @@ Spectrum read_spectrum_file(const std::filesystem::path& path) {
     }
     file.close();
     if (spectrum.first.size() < 2) {
-        throw std::ios_base::failure("Spectrum file must contain at least two data points.",
-                                     std::io_errc::stream);
+        throw std::ios_base::failure("Spectrum file must contain at least two data points.", std::io_errc::stream);
     }
     return spectrum;
 }

@@ -4,9 +4,9 @@
 
 #include <algorithm>
 
+#include "models/input_checks.hpp"
 #include "pelorin/multipmt.hpp"
 #include "pelorin/tarvex.hpp"
-#include "models/input_checks.hpp"
 #include "test_support.hpp"
 
 namespace {

@@ -59,12 +59,18 @@ inline void add_record(Digest& d, const corvane::MultiPMTTrigger& r) {
 /// The exception's type as the digests have always recorded it: the Itanium ABI name that
 /// the GNU library's typeid gives, whatever the platform's typeid says.
 inline std::string exception_name(const std::exception& e) {
-    if (dynamic_cast<const std::ios_base::failure*>(&e)) return "NSt8ios_base7failureB5cxx11E";
-    if (dynamic_cast<const std::invalid_argument*>(&e)) return "St16invalid_argument";
-    if (dynamic_cast<const std::length_error*>(&e)) return "St12length_error";
-    if (dynamic_cast<const std::logic_error*>(&e)) return "St11logic_error";
-    if (dynamic_cast<const std::runtime_error*>(&e)) return "St13runtime_error";
-    if (dynamic_cast<const std::bad_alloc*>(&e)) return "St9bad_alloc";
+    if (dynamic_cast<const std::ios_base::failure*>(&e))
+        return "NSt8ios_base7failureB5cxx11E";
+    if (dynamic_cast<const std::invalid_argument*>(&e))
+        return "St16invalid_argument";
+    if (dynamic_cast<const std::length_error*>(&e))
+        return "St12length_error";
+    if (dynamic_cast<const std::logic_error*>(&e))
+        return "St11logic_error";
+    if (dynamic_cast<const std::runtime_error*>(&e))
+        return "St13runtime_error";
+    if (dynamic_cast<const std::bad_alloc*>(&e))
+        return "St9bad_alloc";
     return "St9exception";
 }
 
@@ -206,7 +212,9 @@ inline Files model_files(Draw& draw, double pmt_step, double second_step) {
         const double span = draw.uniform(shortest, longest);
         return draw.spectrum(draw.uniform(lowest, highest), span);
     };
-    const auto pulse = [&](double step, std::initializer_list<int> taps) { return draw.pulse(step, draw.pick(taps)); };
+    const auto pulse = [&](double step, std::initializer_list<int> taps) {
+        return draw.pulse(step, draw.pick(taps));
+    };
     return {TempFile(spectrum(-5e-9, 20e-9, 0.5e-9, 15e-9)), TempFile(spectrum(0.0, 0.5, 0.3, 3.0)),
             TempFile(pulse(pmt_step, {2, 5, 12, 40, 120})), TempFile(pulse(second_step, {2, 4, 9, 25}))};
 }
@@ -239,11 +247,11 @@ inline Scenario<pelorin::Tarvex> camera_scenario(Draw& draw) {
     const double clip = draw.pick({4095.0, 1000.0, 65535.0, 70000.0});
     const double noise = draw.pick({0.0, 0.7, 3.0});
     const double preamp_clip = draw.pick({4095.0, 300.0, -5.0});
-    Scenario<pelorin::Tarvex> s{pelorin::Tarvex(files.time, files.amplitude, pmt_step, adc_step, files.shape, jitter,
-                                                gain, offset, preamp_clip, noise, clip, samples, retrigger_offset,
-                                                kernel, threshold + threshold_shift, norm, trigger_offset, seed,
-                                                policy),
-                                {}};
+    Scenario<pelorin::Tarvex> s{
+        pelorin::Tarvex(files.time, files.amplitude, pmt_step, adc_step, files.shape, jitter, gain, offset,
+                        preamp_clip, noise, clip, samples, retrigger_offset, kernel, threshold + threshold_shift,
+                        norm, trigger_offset, seed, policy),
+        {}};
     for (int call = 0; call < 3; ++call) {
         s.add(triggered, [pes = draw.pe_times(), call](auto& m) { return m.simulate(pes, call - 1); });
     }
@@ -275,11 +283,11 @@ inline Scenario<pelorin::MultiPMT> multipmt_scenario(Draw& draw) {
     const double tot_noise = draw.pick({0.0, 0.02, 0.2});
     const double dead_time = draw.pick({0.0, 2e-9, 10e-9});
     const double tot_threshold = draw.uniform(0.05, 1.2);
-    Scenario<pelorin::MultiPMT> s{pelorin::MultiPMT(files.time, files.amplitude, pmt_step, tot_step,
-                                                    files.second_shape, tot_threshold, dead_time, tot_noise,
-                                                    tot_jitter, adc_step, files.shape, adc_jitter, adc_gain,
-                                                    adc_offset, adc_noise, adc_clip, sample_delay, seed),
-                                  {}};
+    Scenario<pelorin::MultiPMT> s{
+        pelorin::MultiPMT(files.time, files.amplitude, pmt_step, tot_step, files.second_shape, tot_threshold,
+                          dead_time, tot_noise, tot_jitter, adc_step, files.shape, adc_jitter, adc_gain,
+                          adc_offset, adc_noise, adc_clip, sample_delay, seed),
+        {}};
     for (int call = 0; call < 3; ++call) {
         s.add(0, [pes = draw.pe_times(), call](auto& m) { return m.simulate(pes, 7 - call); });
     }
@@ -305,6 +313,5 @@ inline Choices wide_choices() {
     wide.longest_trigger_kernel = 9;
     return wide;
 }
-
 
 }  // namespace pelorin::test

@@ -49,7 +49,8 @@ void check_against_reference(random::MersenneTwister& engine, SampleDraw sample,
             for (std::int64_t n = count(engine), index = -60; n > 0; --n) {
                 input.samples.emplace_back(index += gap(engine), sample(engine));
             }
-            SparseConvolution<T> convolution{ratio * step, std::vector<T>(count(engine) % 12 + 1)};
+            SparseConvolution<T> convolution{ratio * step,
+                                             std::vector<T>(static_cast<std::size_t>(count(engine) % 12 + 1))};
             std::map<std::int64_t, Sum> sums;
             for (std::size_t k = 0; k < convolution.kernel.size(); ++k) {
                 convolution.kernel[k] = tap(engine);

@@ -22,9 +22,10 @@ TEST(TapOffsets, AgreeWithTheConvolutionIndexOfEveryTap) {
                 ASSERT_TRUE(offsets.forward());
                 EXPECT_EQ(offsets.consecutive(), ratio == 1.0) << ratio;
                 for (int n = 0; n < 300; ++n) {
-                    const std::int64_t i = (n % 3 == 0) ? std::int64_t{random::below(engine, 501)} - 400
-                                                        : static_cast<std::int64_t>(uniform_real(engine, -1.0, 1.0) *
-                                                                                    static_cast<double>(bound));
+                    const std::int64_t i = (n % 3 == 0)
+                                               ? std::int64_t{random::below(engine, 501)} - 400
+                                               : static_cast<std::int64_t>(uniform_real(engine, -1.0, 1.0) *
+                                                                           static_cast<double>(bound));
                     for (std::size_t k = 0; k < 30; ++k) {
                         const std::int64_t j = offsets.index(k, i);
                         ASSERT_EQ(
@@ -41,13 +42,14 @@ TEST(TapOffsets, AgreeWithTheConvolutionIndexOfEveryTap) {
 
 TEST(StableSortByIndex, SortsAndKeepsTheOrderOfEqualIndicesOnEveryPath) {
     random::MersenneTwister engine(23);
-    for (const std::size_t size : {0, 1, 7, 100, 5000, 100000}) {
+    for (const std::size_t size : {0u, 1u, 7u, 100u, 5000u, 100000u}) {
         for (const int pattern : {0, 1, 2}) {  // shuffled with repeats, locally jittered, reversed
             std::vector<Impulse> impulses(size);
             for (std::size_t n = 0; n < size; ++n) {
                 const auto spread = static_cast<std::int64_t>(size) / 2 + 1;
                 const std::int64_t index =
-                    pattern == 0   ? std::int64_t{random::below(engine, static_cast<std::uint64_t>(2 * spread + 1))} - spread
+                    pattern == 0
+                        ? std::int64_t{random::below(engine, static_cast<std::uint64_t>(2 * spread + 1))} - spread
                     : pattern == 1 ? static_cast<std::int64_t>(n) * 1000 + random::below(engine, 3001) - 1500
                                    : (std::int64_t{1} << 40) - static_cast<std::int64_t>(n) * 3;
                 impulses[n] = {index, static_cast<double>(n)};  // the amplitude records the original order

@@ -90,19 +90,23 @@ TEST(Threads, ModelsAndCopiesOnSeparateThreadsMatchOneThread) {
     const Results camera_first = run(camera), module_first = run(module);  // copies start mid-sequence
     std::vector<Results> built(8), copied(8);
     std::vector<std::thread> threads;
-    for (int k = 0; k < 4; ++k) {
-        threads.emplace_back([&, k] { build_then_copy(files.camera(k), camera, k, built[k], copied[k]); });
-        threads.emplace_back([&, k] { build_then_copy(files.module(k), module, k, built[k + 4], copied[k + 4]); });
+    for (std::size_t k = 0; k < 4; ++k) {
+        const int seed = static_cast<int>(k);
+        threads.emplace_back(
+            [&, k, seed] { build_then_copy(files.camera(seed), camera, seed, built[k], copied[k]); });
+        threads.emplace_back(
+            [&, k, seed] { build_then_copy(files.module(seed), module, seed, built[k + 4], copied[k + 4]); });
     }
     for (auto& thread : threads) {
         thread.join();
     }
     const Results camera_next = run(camera), module_next = run(module);
-    for (int k = 0; k < 4; ++k) {
-        auto own_camera = files.camera(k);
-        auto own_module = files.module(k);
-        EXPECT_EQ(built[k], run(own_camera, k)) << k;
-        EXPECT_EQ(built[k + 4], run(own_module, k)) << k;
+    for (std::size_t k = 0; k < 4; ++k) {
+        const int seed = static_cast<int>(k);
+        auto own_camera = files.camera(seed);
+        auto own_module = files.module(seed);
+        EXPECT_EQ(built[k], run(own_camera, seed)) << k;
+        EXPECT_EQ(built[k + 4], run(own_module, seed)) << k;
         EXPECT_EQ(copied[k], camera_next) << k;
         EXPECT_EQ(copied[k + 4], module_next) << k;
     }

@@ -21,7 +21,7 @@ constexpr bool produces_32_bit_words = Engine::min() == 0 && Engine::max() == 0x
 template <typename Engine>
 double canonical(Engine& rng) {
     static_assert(produces_32_bit_words<Engine>);
-    double sum = static_cast<double>(rng());
+    auto sum = static_cast<double>(rng());
     sum += static_cast<double>(rng()) * 4294967296.0;
     const double value = sum / 18446744073709551616.0;  // exact: a power of two
     return value >= 1.0 ? 0x1.fffffffffffffp-1 : value;
@@ -56,7 +56,8 @@ public:
 
     template <typename Engine>
     int operator()(Engine& rng) const {
-        const std::uint64_t extent = std::uint64_t{static_cast<std::uint32_t>(b_) - static_cast<std::uint32_t>(a_)} + 1;
+        const std::uint64_t extent =
+            std::uint64_t{static_cast<std::uint32_t>(b_) - static_cast<std::uint32_t>(a_)} + 1;
         return static_cast<int>(below(rng, extent) + static_cast<std::uint32_t>(a_));
     }
 
@@ -79,7 +80,9 @@ public:
             spare_available_ = false;
             value = spare_;
         } else {
-            double x, y, r2;
+            double x = 0.0;
+            double y = 0.0;
+            double r2 = 0.0;
             do {
                 x = 2.0 * canonical(rng) - 1.0;
                 y = 2.0 * canonical(rng) - 1.0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
@@ -49,8 +50,8 @@ private:
     void next_block();
     void temper_all();
 
-    alignas(64) result_type state_[state_size] = {};
-    alignas(64) result_type tempered_[state_size] = {};
+    alignas(64) std::array<result_type, state_size> state_{};
+    alignas(64) std::array<result_type, state_size> tempered_{};
     std::size_t position_ = state_size;
 };
 
