@@ -16,6 +16,7 @@
 namespace {
 
 using namespace pelorin::random;
+using pelorin::test::Digest;
 
 TEST(MersenneTwister, EqualsTheStandardEngineAcrossBlocksDiscardsAndItsTextualForm) {
     for (const std::uint32_t seed : {5489u, 0u, 1u, 0xffffffffu, 20261207u}) {
@@ -46,18 +47,6 @@ TEST(MersenneTwister, EqualsTheStandardEngineAcrossBlocksDiscardsAndItsTextualFo
     EXPECT_FALSE(bad >> engine);
     EXPECT_TRUE(engine == MersenneTwister());
 }
-
-/// FNV-1a over the bytes of the draws.
-struct Digest {
-    std::uint64_t value = 14695981039346656037ull;
-    template <typename T>
-    void add(T x) {
-        const auto* p = reinterpret_cast<const unsigned char*>(&x);
-        for (std::size_t i = 0; i < sizeof x; ++i) {
-            value = (value ^ p[i]) * 1099511628211ull;
-        }
-    }
-};
 
 TEST(Distributions, DrawTheGnuLibraryValuesOnEveryPlatform) {
     const std::vector<std::pair<std::vector<double>, std::vector<double>>> spectra = {

@@ -64,6 +64,31 @@ inline std::string shape_text(double step, const std::vector<double>& values, do
     return text;
 }
 
+/// FNV-1a over the bytes of everything added.
+struct Digest {
+    std::uint64_t value = 14695981039346656037ull;
+
+    void bytes(const void* data, std::size_t size) {
+        const auto* p = static_cast<const unsigned char*>(data);
+        for (std::size_t i = 0; i < size; ++i) {
+            value = (value ^ p[i]) * 1099511628211ull;
+        }
+    }
+    template <typename T>
+    void add(const T& x) {
+        bytes(&x, sizeof x);
+    }
+    void add(const std::string& text) {
+        add(text.size());
+        bytes(text.data(), text.size());
+    }
+    std::string hex() const {
+        char text[17];
+        std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
+        return text;
+    }
+};
+
 /// std::uniform_real_distribution<double>(lo, hi) as the GNU library draws it.
 inline double uniform_real(random::MersenneTwister& rng, double lo, double hi) {
     return random::canonical(rng) * (hi - lo) + lo;
