@@ -18,7 +18,7 @@
 The PE lists come from the counter-based generator of workloads.hpp, so both
 languages read out the very same doubles; the record counts are checked against the
 C++ program's. --quick runs small cases once (CI); --cxx names the benchmark program
-(default build/dev/benchmarks/pelorin_benchmarks; figures that need it are skipped
+(default build/bench/benchmarks/pelorin_benchmarks; figures that need it are skipped
 when it is missing).
 
 Usage: python3 benchmarks/bench_readout.py [--quick] [--cxx PATH] [--repeat N] [--skip-memory] [--largest K]
@@ -226,7 +226,7 @@ def check(ok, what):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="small cases, one run each")
-    parser.add_argument("--cxx", type=pathlib.Path, default=ROOT / "build/dev/benchmarks/pelorin_benchmarks")
+    parser.add_argument("--cxx", type=pathlib.Path, default=ROOT / "build/bench/benchmarks/pelorin_benchmarks")
     parser.add_argument("--repeat", type=int, default=5, help="runs per Python figure (least time counts)")
     parser.add_argument("--skip-memory", action="store_true")
     parser.add_argument("--largest", type=int, default=3,
