@@ -1,8 +1,10 @@
-"""Helpers shared by the Python tests: model arguments from written spectra, record rows."""
+"""Helpers shared by the Python tests: model arguments from written spectra, comparable values."""
 
 import math
 
 import pelorin
+
+MODELS = {"tarvex": pelorin.Tarvex, "multipmt": pelorin.MultiPMT}
 
 
 def write_columns(path, xs, f):
@@ -33,25 +35,14 @@ def model_arguments(directory):
     }
 
 
-def build_model(kind, arguments, **overrides):
-    return {"tarvex": pelorin.Tarvex, "multipmt": pelorin.MultiPMT}[kind](**{**arguments, **overrides})
-
-
-def row(record):
-    """The fields of a record (records define no equality), channel first."""
-    if isinstance(record, pelorin.TarvexTrigger):
-        return (record.channel, record.trigger_time_s, record.trigger_time_ticks, record.baseline, record.intsum,
-                list(record.waveform))
-    return record.channel, record.time, record.time_over_threshold, record.adc_sample
-
-
-def rows(records):
-    return [row(r) for r in records]
-
-
 def value_of(item):
-    """Comparable value of a container element: a number, a record's row, or (channel, times)."""
+    """Comparable value (records define no equality): a record's fields, channel first; a PE-list entry
+    as (channel, times); a number as is; a container or list as the values of its elements."""
+    if isinstance(item, pelorin.TarvexTrigger):
+        return (item.channel, item.trigger_time_s, item.trigger_time_ticks, item.baseline, item.intsum,
+                list(item.waveform))
+    if isinstance(item, pelorin.MultiPMTTrigger):
+        return item.channel, item.time, item.time_over_threshold, item.adc_sample
     if isinstance(item, tuple):
         return item[0], list(item[1])
-    return item if isinstance(item, (int, float)) else row(item)
-
+    return item if isinstance(item, (int, float)) else [value_of(element) for element in item]

@@ -7,7 +7,7 @@ import pytest
 
 import pelorin
 from pelorin import PEListVector, pe_list_from_arrays, records_to_array
-from support import rows
+from support import value_of
 
 
 def camera_dtype(width):
@@ -21,11 +21,10 @@ MULTIPMT_DTYPE = np.dtype([("time", np.float64), ("channel", np.int32), ("time_o
 
 
 def array_rows(array):
-    """Rows in the layout of conftest.rows, the padding cut off the waveforms."""
+    """Rows in the layout of support.value_of, the padding cut off the waveforms."""
     if "waveform" in array.dtype.names:
-        return [(int(a["channel"]), int(a["trigger_time_s"]), int(a["trigger_time_ticks"]), float(a["baseline"]),
-                 float(a["intsum"]), a["waveform"][:a["waveform_length"]].tolist()) for a in array]
-    return [(int(a["channel"]), float(a["time"]), float(a["time_over_threshold"]), int(a["adc_sample"])) for a in array]
+        return [(*fields[:5], fields[5][:fields[6]].tolist()) for fields in array.tolist()]
+    return [(channel, time, tot, adc) for time, channel, tot, adc in array.tolist()]
 
 
 PES = [1e-7, 1.1e-7, 4e-7, 9e-7, 2e-6]
@@ -42,13 +41,13 @@ READOUTS = {  # name -> (model, records, waveform_samples argument, waveform fie
 
 
 @pytest.mark.parametrize("name", READOUTS)
-def test_arrays_equal_the_record_objects(request, name):
+def test_arrays_equal_the_record_objects(make, name):
     kind, readout, waveform_samples, width = READOUTS[name]
-    records = readout(request.getfixturevalue(f"make_{kind}")())
-    expected = rows(records)
+    records = readout(make(kind))
+    expected = value_of(records)
     array = records_to_array(records) if waveform_samples is None else records_to_array(records, waveform_samples)
     assert array.dtype == (MULTIPMT_DTYPE if width is None else camera_dtype(width))
-    assert array.shape == (len(records),) and array_rows(array) == expected and rows(records) == expected
+    assert array.shape == (len(records),) and array_rows(array) == expected and value_of(records) == expected
     if width is not None:  # samples past a window's length are padding
         assert array["waveform"].shape == (len(records), width)
         assert not (array["waveform"] * (np.arange(width) >= array["waveform_length"][:, None])).any()
@@ -58,7 +57,6 @@ HAND_BUILT = PEListVector([(3, [1e-7, 3e-7]), (-2**31, [2e-7]), (2**31 - 1, [5e-
 TIMES = np.array([1e-7, 2e-7, 3e-7, 5e-7, 4e-7])
 FROM_ARRAYS = {  # arguments -> entries
     "pairs": ((np.array([3, -2**31, 3, 2**31 - 1, 2**31 - 1]), TIMES), HAND_BUILT),
-    "pairs as lists": (([3, -2**31, 3, 2**31 - 1, 2**31 - 1], TIMES.tolist()), HAND_BUILT),
     "strided, small dtypes": ((np.array([9, 1, 9, 1, 7, 1], np.uint8)[::2], np.arange(6, dtype=np.float32)[::2]),
                               PEListVector([(9, [0.0, 2.0]), (7, [4.0])])),
     "reversed, integer times": ((np.array([2, 1, 2], np.int16)[::-1], np.array([7, 8, 9])[::-1]),
@@ -77,11 +75,9 @@ def test_pe_lists_from_arrays_equal_hand_built_ones(name):
     assert isinstance(pe_list, PEListVector) and pe_list == expected
 
 
-NAN = np.full(10**6, math.nan)
+NAN = np.r_[0.0, np.full(10**6, math.nan)]
 REFUSED = {  # records_to_array given a camera c and a module m, or pe_list_from_arrays' arguments -> exception
-    "records: a list": (lambda c, m: records_to_array([]), TypeError, "not list"),
     "records: a long list": (lambda c, m: records_to_array(NAN.tolist()), TypeError, "not list"),
-    "records: a PE list": (lambda c, m: records_to_array(PEListVector()), TypeError, "not PEListVector"),
     "records: made by __new__": (lambda c, m: records_to_array(pelorin.MultiPMTTriggerVector.__new__(
         pelorin.MultiPMTTriggerVector)), TypeError, "holds no value"),
     "field too narrow": (lambda c, m: records_to_array(c.simulate_external_trigger([], [0.0, 2e-9], 1e-8), 2),
@@ -90,12 +86,10 @@ REFUSED = {  # records_to_array given a camera c and a module m, or pe_list_from
     "negative field": (lambda c, m: records_to_array(c.simulate([]), -1), ValueError, "between 0 and"),
     "field beyond 64 bits": (lambda c, m: records_to_array(c.simulate([]), 2**70), ValueError, "between 0 and"),
     "float field": (lambda c, m: records_to_array(c.simulate([]), 3.0), TypeError, "must be an int, not float"),
-    "one array": ((np.arange(3),), TypeError, "give a mapping"),
     "one long list": ((NAN.tolist(),), TypeError, "give a mapping"),
     "a mapping with times": (({1: [1.0]}, [1.0]), TypeError, "not a mapping"),
     "lengths differ": (([1, 2], [1.0]), ValueError, r"differ in length \(2 and 1\)"),
-    "nan time": (([1, 2], [1.0, math.nan]), ValueError, "times hold a non-finite value at index 1"),
-    "nan times": (([1] * 10**6, NAN), ValueError, "times hold a non-finite value at index 0"),
+    "nan times": (([1] * len(NAN), NAN), ValueError, "times hold a non-finite value at index 1"),
     "infinite mapped time": (({4: [0.0, -math.inf]},), ValueError, "times of channel 4 hold a non-finite value"),
     "channel beyond int32": (([1, 2**31], [1.0, 2.0]), ValueError, "channel 2147483648 lies outside"),
     "uint64 channel": ((np.array([2**64 - 1], np.uint64), [1.0]), ValueError, "18446744073709551615 lies outside"),
@@ -104,16 +98,14 @@ REFUSED = {  # records_to_array given a camera c and a module m, or pe_list_from
     "float channels": ((np.array([1.0]), [1.0]), TypeError, "channels must be integers, not dtype float64"),
     "float key": (({1.5: [1.0]},), TypeError, "channel keys must be integers, not float"),
     "string times": (([1], ["a"]), TypeError, "times must be real numbers, not dtype str"),
-    "complex times": (({1: [1j]},), TypeError, "real numbers, not dtype complex128"),
-    "two-dimensional channels": ((np.ones((1, 1), int), [1.0]), ValueError, "channels must be one-dimensional"),
     "scalar times": (([1], 1.0), ValueError, "times must be one-dimensional, not 0-dimensional"),
     "ragged times": (({1: [1.0, [2.0, 3.0]]},), ValueError, "times of channel 1 do not form an array"),
 }
 
 
 @pytest.mark.parametrize("name", REFUSED)
-def test_conversions_refuse_with_short_messages(make_tarvex, make_multipmt, name):
+def test_conversions_refuse_with_short_messages(make, name):
     conversion, error, message = REFUSED[name]
     with pytest.raises(error, match=message) as raised:
-        conversion(make_tarvex(), make_multipmt()) if callable(conversion) else pe_list_from_arrays(*conversion)
+        conversion(make("tarvex"), make("multipmt")) if callable(conversion) else pe_list_from_arrays(*conversion)
     assert len(str(raised.value)) < 120  # large arguments are not echoed
