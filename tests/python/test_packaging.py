@@ -1,13 +1,10 @@
-"""What the wheel ships besides the module: its version and its type stub.
-
-Signatures are disabled on the module, so stubtest compares no parameters: the binding
-library's TypeError listing, the only runtime record of each overload, is checked here
-against the stub, overload by overload, for the names, the positional-only ones and the
-defaults, and against the names that the docstring documents. The types are the type
-checkers' part (tests/typing).
-"""
+"""What the module documents and ships: its docstrings, its version, its type stub. Signatures are disabled,
+so stubtest compares no parameters: the binding library's TypeError listing, the only runtime record of each
+overload, is checked against the stub (names, positional-only ones, defaults) and the docstrings' Parameters
+sections. The types are the type checkers' part (tests/typing)."""
 
 import ast
+import hashlib
 import importlib.metadata
 import pathlib
 import re
@@ -70,6 +67,23 @@ def bound_overloads(function, is_method):
 
 
 STUB_OVERLOADS = stub_overloads(STUB.body)
+DIGESTS = {  # sha256 of the sorted (name, docstring) pairs, first 10 hex digits
+    "pelorin": "d373963dad", "Tarvex": "db6a0d56fc", "MultiPMT": "d7a3c7a74b", "TarvexTrigger": "7bd4d7ce5b",
+    "MultiPMTTrigger": "4665bce1f4"}
+
+
+def test_docstrings_keep_their_texts():
+    functions = [name for name, value in vars(pelorin).items() if callable(value) and not isinstance(value, type)]
+    docs = {"pelorin": {name: getattr(pelorin, name).__doc__ for name in functions}}
+    docs["pelorin"]["EarlyHandling"] = pelorin.EarlyHandling.__doc__  # made by the binding library from the members'
+    for cls in (pelorin.Tarvex, pelorin.MultiPMT, pelorin.TarvexTrigger, pelorin.MultiPMTTrigger):
+        docs[cls.__name__] = {"": cls.__doc__}
+        for name, member in vars(cls).items():
+            if not name.startswith("_") or name == "__init__" and type(member).__name__ == "instancemethod":
+                # Depending on the interpreter, a static property's class __doc__ may shadow its doc slot.
+                docs[cls.__name__][name] = member.__doc__ or property.__dict__["__doc__"].__get__(member)
+    assert {group: hashlib.sha256(repr(sorted(texts.items())).encode()).hexdigest()[:10]
+            for group, texts in docs.items()} == DIGESTS
 
 
 def test_version_is_the_distribution_version():
