@@ -1,8 +1,5 @@
-"""Type-checked only, never run: calls the stub must accept, and calls it must refuse.
-
-Every refused call carries a `type: ignore`; the checkers run with unused ignores
-as errors, so a stub that stops refusing one fails the check as well.
-"""
+"""Type-checked only, never run: calls the stub must accept, and calls it must refuse (each with a
+`type: ignore`, which the checkers report when it hides nothing)."""
 
 import pathlib
 
@@ -24,20 +21,17 @@ def accepted() -> list[float]:
     records.extend(camera.simulate_external_trigger((1e-7,), [0.0], readout_window=1e-7))
     pe_list = pelorin.PEListVector([(0, [1e-7]), (1, pelorin.DoubleVector([2e-7]))])
     pe_list.append((2, [3e-7]))
-    hits = module.simulate_pe_list(pe_list)
-    first = records[0]
-    first.waveform = [1, 2, 3]
-    first.baseline = np.float32(50.5)
-    delay: float = camera.calibrate_delay(num_pes=1, num_sim=10) + module.calibrate_delay(1, 10)
-    table = pelorin.records_to_array(records, waveform_samples=32)
     pe_list.extend(pelorin.pe_list_from_arrays({3: np.array([1e-7])}))
     pe_list.extend(pelorin.pe_list_from_arrays(np.array([0, 1]), np.array([1e-7, 2e-7])))
-    times = [float(t) for t in table["trigger_time_s"]]
-    return [*times, *(hit.time_over_threshold for hit in hits[1:]), delay, float(first.waveform[0])]
+    first = records[0]
+    first.waveform, first.baseline = [1, 2, 3], np.float32(50.5)
+    delay: float = camera.calibrate_delay(num_pes=1, num_sim=10) + module.calibrate_delay(1, 10)
+    times = [float(t) for t in pelorin.records_to_array(records, waveform_samples=32)["trigger_time_s"]]
+    return [*times, *(hit.time_over_threshold for hit in module.simulate_pe_list(pe_list)[1:]), delay,
+            float(first.waveform[0])]
 
 
 def refused(camera: pelorin.Tarvex, module: pelorin.MultiPMT) -> None:
-    camera.simulate([1e-6], chanel=7)  # type: ignore[call-overload]
     camera.simulate([1e-6], channel=7.0)  # type: ignore[call-overload]
     module.simulate_pe_list([(0, [1e-6])])  # type: ignore[arg-type]
     camera.simulate_external_trigger([1e-6], [0.0])  # type: ignore[call-overload]

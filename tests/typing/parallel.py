@@ -22,8 +22,7 @@ def accepted(client: Client) -> float:
     blocks: list[pelorin_dask.Block] = [{3: [1e-7]}, (np.array([1]), [2e-7]), functools.partial(pes, 2),
                                         lambda: pelorin.generate_pe_list(2, 3, 1e-8)]
     records = pelorin_dask.read_out(module, blocks, 7, client=client, progress=True, timeout=60.0)
-    for array in pelorin_dask.read_out_blocks(module, blocks, seed=7):
-        records = np.concatenate([records, array])
+    records = np.concatenate([records, *pelorin_dask.read_out_blocks(module, blocks, seed=7)])
     camera = pelorin_dask.ModelArguments(pelorin.Tarvex, waveform_samples=32)
     width: int | None = camera.waveform_samples()
     written: int = pelorin_dask.write_parquet(DATA / "r.parquet", camera, blocks, 7) + len(records) + (width or 0)
@@ -31,11 +30,10 @@ def accepted(client: Client) -> float:
     return written + built.calibrate_delay(1, 1)
 
 
-def refused(client: Client) -> None:
-    camera: pelorin.Tarvex = pelorin_dask.ModelArguments(pelorin.MultiPMT).build(1)  # type: ignore[assignment]
+def refused(camera: pelorin_dask.ModelArguments[pelorin.Tarvex]) -> None:
+    tarvex: pelorin.Tarvex = pelorin_dask.ModelArguments(pelorin.MultiPMT).build(1)  # type: ignore[assignment]
     pelorin_dask.ModelArguments(pelorin.DoubleVector)  # type: ignore[type-var]
     pelorin_dask.read_out(pelorin.Tarvex, [], 1)  # type: ignore[arg-type]
-    pelorin_dask.read_out_blocks(pelorin_dask.ModelArguments(pelorin.Tarvex), [[1e-7]], 1)  # type: ignore[list-item]
-    pelorin_dask.write_parquet(None, pelorin_dask.ModelArguments(pelorin.Tarvex), [], 1)  # type: ignore[arg-type]
-    model = pelorin_dask.ModelArguments(pelorin.Tarvex)
-    pelorin_dask.write_parquet_dataset(DATA, model, [], 0.5)  # type: ignore[arg-type]
+    pelorin_dask.read_out_blocks(camera, [[1e-7]], 1)  # type: ignore[list-item]
+    pelorin_dask.write_parquet(None, camera, [], 1)  # type: ignore[arg-type]
+    pelorin_dask.write_parquet_dataset(DATA, camera, [], 0.5)  # type: ignore[arg-type]
