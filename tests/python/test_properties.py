@@ -88,6 +88,8 @@ OPERATIONS = {  # name -> (on the container c, on the mirror m), both with the d
     "clear": (lambda c, a: c.clear(), lambda m, a: m.clear()),
     "get": (lambda c, a: value_of(c[a.index]), lambda m, a: m[a.index][0]),
     "get-slice": (lambda c, a: value_of(c[a.where]), lambda m, a: m.values(a.where)),
+    "iterate-popping": (lambda c, a: [(value_of(item), c.pop())[0] for item in c],  # both walk by index
+                        lambda m, a: [(cell[0], m.pop())[0] for cell in m]),
 }
 COMPARING = {  # only for containers of comparable elements
     "remove": (lambda c, a: c.remove(a.host), lambda m, a: m.pop(m.values().index(a.value)) and None),
