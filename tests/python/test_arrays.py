@@ -9,24 +9,6 @@ import pelorin
 from pelorin import PEListVector, pe_list_from_arrays, records_to_array
 from support import value_of
 
-
-def camera_dtype(width):
-    return np.dtype([("channel", np.int32), ("trigger_time_s", np.uint32), ("trigger_time_ticks", np.uint32),
-                     ("baseline", np.float32), ("intsum", np.float32), ("waveform", np.uint16, (width,)),
-                     ("waveform_length", np.uint32)], align=True)
-
-
-MULTIPMT_DTYPE = np.dtype([("time", np.float64), ("channel", np.int32), ("time_over_threshold", np.float64),
-                           ("adc_sample", np.uint16)], align=True)
-
-
-def array_rows(array):
-    """Rows in the layout of support.value_of, the padding cut off the waveforms."""
-    if "waveform" in array.dtype.names:
-        return [(*fields[:5], fields[5][:fields[6]].tolist()) for fields in array.tolist()]
-    return [(channel, time, tot, adc) for time, channel, tot, adc in array.tolist()]
-
-
 PES = [1e-7, 1.1e-7, 4e-7, 9e-7, 2e-6]
 READOUTS = {  # name -> (model, records, waveform_samples argument, waveform field width)
     "triggered": ("tarvex", lambda m: m.simulate(PES, 5), None, 16),
@@ -46,11 +28,17 @@ def test_arrays_equal_the_record_objects(make, name):
     records = readout(make(kind))
     expected = value_of(records)
     array = records_to_array(records) if waveform_samples is None else records_to_array(records, waveform_samples)
-    assert array.dtype == (MULTIPMT_DTYPE if width is None else camera_dtype(width))
-    assert array.shape == (len(records),) and array_rows(array) == expected and value_of(records) == expected
-    if width is not None:  # samples past a window's length are padding
-        assert array["waveform"].shape == (len(records), width)
+    if width is None:
+        assert array.dtype == np.dtype([("time", "f8"), ("channel", "i4"), ("time_over_threshold", "f8"),
+                                        ("adc_sample", "u2")], align=True)
+        rows = [(channel, time, tot, adc) for time, channel, tot, adc in array.tolist()]
+    else:
+        assert array.dtype == np.dtype([("channel", "i4"), ("trigger_time_s", "u4"), ("trigger_time_ticks", "u4"),
+                                        ("baseline", "f4"), ("intsum", "f4"), ("waveform", "u2", (width,)),
+                                        ("waveform_length", "u4")], align=True)
+        rows = [(*fields[:5], fields[5][:fields[6]].tolist()) for fields in array.tolist()]  # padding cut off
         assert not (array["waveform"] * (np.arange(width) >= array["waveform_length"][:, None])).any()
+    assert array.shape == (len(records),) and rows == expected and value_of(records) == expected
 
 
 HAND_BUILT = PEListVector([(3, [1e-7, 3e-7]), (-2**31, [2e-7]), (2**31 - 1, [5e-7, 4e-7])])

@@ -11,45 +11,38 @@ import pelorin
 from pelorin import PEListVector
 from support import value_of
 
-
-def call(method, *args, **kwargs):
-    return method, args, kwargs
-
-
 BOTH, CAMERA, MODULE = ("tarvex", "multipmt"), ("tarvex",), ("multipmt",)
-FAILURES = [  # (models, constructor overrides, call on the model or None, host exception, message pattern)
+FAILURES = [  # (models, constructor overrides, use of the model or None, host exception, message pattern)
     (BOTH, dict(amplitude_spectrum="/nonexistent/a"), None, RuntimeError, "^Failed to open spectrum file: /nonexi"),
-    (BOTH, {}, call("calibrate_delay", 0, 4), RuntimeError,
+    (BOTH, {}, lambda m: m.calibrate_delay(0, 4), RuntimeError,
      r"^Too many simulations did not produce a valid trigger\. Calibration failed\.$"),
-    (BOTH, {}, call("calibrate_delay", 2**64 - 1, 1), ValueError, None),  # no vector holds that many PEs
-    (BOTH, {}, call("simulate", np.array([1e-7, math.nan])), ValueError, "pe_times"),
-    (CAMERA, dict(early_handling=pelorin.THROW), call("simulate_pe_list", PEListVector([(0, [1e-7]), (1, [-3e-8])])),
-     RuntimeError, r"^Early trigger at -\d+\.\d{6}s\.$"),
-    (CAMERA, {}, call("simulate_external_trigger", [], [0.0, -1.0], 1e-8), RuntimeError,
+    (BOTH, {}, lambda m: m.calibrate_delay(2**64 - 1, 1), ValueError, None),  # no vector holds that many PEs
+    (BOTH, {}, lambda m: m.simulate(np.array([1e-7, math.nan])), ValueError, "pe_times"),
+    (CAMERA, dict(early_handling=pelorin.THROW), lambda m: m.simulate_pe_list(
+        PEListVector([(0, [1e-7]), (1, [-3e-8])])), RuntimeError, r"^Early trigger at -\d+\.\d{6}s\.$"),
+    (CAMERA, {}, lambda m: m.simulate_external_trigger([], [0.0, -1.0], 1e-8), RuntimeError,
      r"^External trigger time cannot be negative: -1\.000000s\.$"),
-    (CAMERA, {}, call("simulate_external_trigger", [], [1e-7], -1e-8), ValueError, None),
-    (CAMERA, {}, call("simulate_external_trigger", [], np.array([math.nan]), 1e-8), ValueError, "trigger_times"),
+    (CAMERA, {}, lambda m: m.simulate_external_trigger([], [1e-7], -1e-8), ValueError, None),
+    (CAMERA, {}, lambda m: m.simulate_external_trigger([], np.array([math.nan]), 1e-8), ValueError, "trigger_times"),
     *[(CAMERA, {key: value}, None, TypeError, None) for key, value in [
         ("early_handling", 2), ("trigger_kernel", (1, 1)), ("trigger_kernel", [1.5]), ("seed", 2**31),
         ("waveform_samples", 16.0)]],
     (MODULE, dict(early_handling=pelorin.WARN), None, TypeError, None),
     (BOTH, dict(time_spectrum=3), None, TypeError, None),
-    *[(BOTH, {}, method_call, TypeError, None) for method_call in [
-        call("simulate", ["a"]), call("simulate", [1e-7], 1.5), call("simulate", [1e-7], channel=2**31),
-        call("calibrate_delay", num_pes=-1, num_sim=10), call("calibrate_delay", 2**64, 1),
-        call("simulate_pe_list", [(0, [1e-7])])]],
+    *[(BOTH, {}, use, TypeError, None) for use in [
+        lambda m: m.simulate(["a"]), lambda m: m.simulate([1e-7], 1.5), lambda m: m.simulate([1e-7], channel=2**31),
+        lambda m: m.calibrate_delay(num_pes=-1, num_sim=10), lambda m: m.calibrate_delay(2**64, 1),
+        lambda m: m.simulate_pe_list([(0, [1e-7])])]],
 ]
 
 
-@pytest.mark.parametrize("kind, overrides, method_call, error, pattern", [  # ids: model, case, method or argument
-    pytest.param(kind, *case, id=f"{kind}-{number}-{case[1][0] if case[1] else next(iter(case[0]))}")
-    for number, (kinds, *case) in enumerate(FAILURES) for kind in kinds])
-def test_failures_raise_the_mapped_host_error(make, kind, overrides, method_call, error, pattern):
+@pytest.mark.parametrize("kind, overrides, use, error, pattern",
+                         [(kind, *case) for kinds, *case in FAILURES for kind in kinds])
+def test_failures_raise_the_mapped_host_error(make, kind, overrides, use, error, pattern):
     with pytest.raises(error, match=pattern):
         model = make(kind, **overrides)
-        if method_call:
-            method, args, kwargs = method_call
-            getattr(model, method)(*args, **kwargs)
+        if use:
+            use(model)
 
 
 DECREASING, NEGATIVE = "3e-8 1\n2e-8 1\n1e-8 1\n", "1e-8 1\n2e-8 -1\n3e-8 1\n"  # spectrum file contents
