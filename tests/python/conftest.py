@@ -12,7 +12,7 @@ def arguments(tmp_path_factory):
 @pytest.fixture(scope="session")
 def make(arguments):
     """make(kind, **overrides): a model, "tarvex" or "multipmt", built from the shared arguments."""
-    return lambda kind, **overrides: MODELS[kind](**{**arguments[kind], **overrides})
+    return lambda kind, **overrides: MODELS[kind](**{**arguments[kind], "seed": 42, **overrides})
 
 
 @pytest.fixture

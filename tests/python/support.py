@@ -17,7 +17,7 @@ def alpha_pulse(t):
 
 
 def model_arguments(directory):
-    """Constructor arguments, in declared order, under which one PE gives one record."""
+    """Constructor arguments but the seed, under which one PE gives one record."""
     time = write_columns(directory / "t.txt", [1e-8 + i * 1e-9 for i in range(21)],
                          lambda t: math.exp(-(((t - 2e-8) / 3e-9) ** 2) / 2))
     amplitude = write_columns(directory / "a.txt", [0.2 + i * 0.1 for i in range(19)],
@@ -28,10 +28,10 @@ def model_arguments(directory):
     return {
         "tarvex": dict(**shared, adc_step=4e-9, pulse_shape=shape, jitter=0, gain=50.0, offset=20.0, preamp_clip=4095.0,
                        noise=1.0, clip=4095.0, waveform_samples=16, retrigger_offset=4, trigger_kernel=[1, 1],
-                       adc_threshold=60, trigger_norm=1, trigger_offset=-4, seed=42),
+                       adc_threshold=60, trigger_norm=1, trigger_offset=-4),
         "multipmt": dict(**shared, tot_step=2e-9, tot_pulse_shape=tot_shape, tot_threshold=0.3, tot_dead_time=5e-9,
                          tot_noise=0.01, tot_jitter=1e-10, adc_step=4e-9, adc_pulse_shape=shape, adc_jitter=0,
-                         adc_gain=50.0, adc_offset=20.0, adc_noise=1.0, adc_clip=4095.0, sample_delay=4e-9, seed=42),
+                         adc_gain=50.0, adc_offset=20.0, adc_noise=1.0, adc_clip=4095.0, sample_delay=4e-9),
     }
 
 

@@ -16,8 +16,7 @@ from pelorin_dask import write_parquet_dataset as write_dataset
 from support import MODELS
 
 
-def dark_counts(block, channels=4):
-    """A block's PEs, drawn where the block runs."""
+def dark_counts(block, channels=4):  # a block's PEs, drawn where the block runs
     rng = np.random.default_rng([11, block])
     counts = rng.poisson(8, channels)
     return np.repeat(np.arange(channels) + channels * block, counts), rng.uniform(0.0, 2e-6, counts.sum())
@@ -30,13 +29,9 @@ BLOCKS = [functools.partial(dark_counts, 0), {7: [1e-7, 4e-7], 2: np.array([9e-7
 GIVES_A_LIST = functools.partial(list, [1e-7])
 
 
-def model_arguments(arguments, kind):
-    return ModelArguments(MODELS[kind], **{name: value for name, value in arguments[kind].items() if name != "seed"})
-
-
 @pytest.fixture(params=MODELS)
 def model(request, arguments):
-    return model_arguments(arguments, request.param)
+    return ModelArguments(MODELS[request.param], **arguments[request.param])
 
 
 def test_block_seeds_keep_their_values():  # the records of a seed must not change with NumPy
@@ -91,7 +86,7 @@ def test_refusals_name_the_problem(name, arguments, tmp_path):
     call, error, message = REFUSED[name]
     (tmp_path / "file").write_text("")
     with pytest.raises(error, match=message):
-        call(model_arguments(arguments, "tarvex"), tmp_path)
+        call(ModelArguments(pelorin.Tarvex, **arguments["tarvex"]), tmp_path)
     assert os.listdir(tmp_path) == ["file"]
 
 
@@ -152,8 +147,8 @@ def test_workers_give_the_sequential_arrays(client, model, tmp_path):
 
 
 def test_worker_errors_surface_instead_of_hanging(client, arguments, tmp_path):
-    module = model_arguments(arguments, "multipmt")
-    missing = ModelArguments(pelorin.MultiPMT, **{**module.arguments, "time_spectrum": tmp_path / "missing.txt"})
+    module = ModelArguments(pelorin.MultiPMT, **arguments["multipmt"])
+    missing = ModelArguments(pelorin.MultiPMT, **{**arguments["multipmt"], "time_spectrum": tmp_path / "missing.txt"})
     with pytest.raises(RuntimeError, match="missing.txt"):
         read_out(missing, BLOCKS, seed=1, client=client, timeout=60)
     if importlib.util.find_spec("pyarrow"):  # blocks still running may leave hidden files, never a part file

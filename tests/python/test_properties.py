@@ -35,8 +35,7 @@ def element(data, kind, pools):
 
 
 class Mirror(list):
-    """A plain list of cells, one-item lists whose identity tells elements apart, with the
-    containers' documented deviations from a list."""
+    """A list of cells, one-item lists whose identity tells elements apart, with the containers' deviations."""
 
     def values(self, where=slice(None)):
         return [cell[0] for cell in self[where]]
@@ -137,12 +136,8 @@ def test_containers_behave_like_lists(pools, data, kind):
         assert value_of(container) == mirror.values()
 
 
-def pe_times(size=6):
-    finite = st.floats(-1e-6, 1e-4)
-    special = st.sampled_from([math.nan, math.inf, -1e300, 0.0])
-    return st.lists(finite, max_size=size) | st.lists(finite | special, max_size=3)
-
-
+TIME = st.floats(-1e-6, 1e-4)
+PE_TIMES = st.lists(TIME, max_size=6) | st.lists(TIME | st.sampled_from([math.nan, math.inf, -1e300, 0.0]), max_size=3)
 FORMS = {  # ways to pass a list of times, all with the same float64 values in the same order
     "list": list, "DoubleVector": pelorin.DoubleVector, "tuple": tuple, "float64": np.array,
     "reversed-view": lambda times: np.array(times[::-1])[::-1], "column": lambda times: np.array(times)[:, None],
@@ -152,12 +147,7 @@ FORMS = {  # ways to pass a list of times, all with the same float64 values in t
 }
 WRONG_KINDS = st.sampled_from([None, "1", 1.5, 2**31, -2**63, [1]])
 INTS = st.integers(-2**31, 2**31 - 1)
-
-
-def floats(low, high):
-    return st.floats(low, high) | st.sampled_from([0.0, -1.0, math.nan, math.inf, -math.inf, 1e300, 5e-324])
-
-
+SPECIAL = st.sampled_from([0.0, -1.0, math.nan, math.inf, -math.inf, 1e300, 5e-324])
 STEPS = {"pmt_time_step": st.sampled_from([1e-9, 2e-9, 0.0, -1e-9, math.nan, 1e-300]), "seed": INTS,
          "adc_step": st.sampled_from([4e-9, 1e-9, 3e-9, 1e-6, 0.5e-9, 0.0, math.inf, 1e300])}
 ARGUMENTS = {
@@ -166,11 +156,11 @@ ARGUMENTS = {
                "trigger_kernel": st.lists(st.integers(-3, 3), max_size=4), "adc_threshold": st.integers(-10, 300),
                "trigger_norm": st.integers(-2, 3), "trigger_offset": st.integers(-40, 40),
                "early_handling": st.sampled_from([pelorin.IGNORE, pelorin.ZERO, pelorin.WARN, pelorin.THROW]),
-               **dict.fromkeys(["gain", "offset", "preamp_clip", "noise", "clip"], floats(-100, 5000))},
+               **dict.fromkeys(["gain", "offset", "preamp_clip", "noise", "clip"], st.floats(-100, 5000) | SPECIAL)},
     "multipmt": {**STEPS, "tot_step": st.sampled_from([2e-9, 1e-9, 0.0, math.nan]), "adc_jitter": st.integers(-2, 3),
-                 **dict.fromkeys(["tot_dead_time", "tot_jitter", "sample_delay"], floats(-1e-8, 1e-7)),
+                 **dict.fromkeys(["tot_dead_time", "tot_jitter", "sample_delay"], st.floats(-1e-8, 1e-7) | SPECIAL),
                  **dict.fromkeys(["tot_threshold", "tot_noise", "adc_gain", "adc_offset", "adc_noise", "adc_clip"],
-                                 floats(-100, 5000))},
+                                 st.floats(-100, 5000) | SPECIAL)},
 }
 DOCUMENTED = (ValueError, TypeError, RuntimeError)
 
@@ -185,18 +175,17 @@ def attempt(call, model):
 
 
 def random_call(data, kind):
-    """A method name and a call of it for each twin: PE and trigger times in different forms, a PE list
-    against its entries read out one call each."""
+    """A method and a call of it per twin: times in different forms, a PE list against its entries one by one."""
     method = data.draw(st.sampled_from(["simulate", "calibrate_delay", "simulate_pe_list"] +
                                        ["simulate_external_trigger"] * (kind == "tarvex")))
     if method == "calibrate_delay":
         counts = data.draw(st.integers(0, 5)), data.draw(st.integers(0, 8))
         return method, lambda m: m.calibrate_delay(*counts), lambda m: m.calibrate_delay(*counts)
     if method == "simulate_pe_list":
-        entries = data.draw(st.lists(st.tuples(st.integers(-2, 2), pe_times()), max_size=3))
+        entries = data.draw(st.lists(st.tuples(st.integers(-2, 2), PE_TIMES), max_size=3))
         return method, lambda m: m.simulate_pe_list(pelorin.PEListVector(entries)), lambda m: [
             record for channel, times in entries for record in m.simulate(times, channel)]
-    times, channel = data.draw(pe_times()), data.draw(INTS | INTS | WRONG_KINDS)
+    times, channel = data.draw(PE_TIMES), data.draw(INTS | INTS | WRONG_KINDS)
     first, second = (FORMS[data.draw(st.sampled_from(sorted(FORMS)))](times) for _ in range(2))
     if method == "simulate":
         return method, lambda m: m.simulate(first, channel), lambda m: m.simulate(second, channel)
@@ -209,12 +198,12 @@ def random_call(data, kind):
 
 @QUICK
 @given(data=st.data(), kind=st.sampled_from(["tarvex", "multipmt"]))
-def test_models_give_records_or_documented_errors_and_twins_agree(arguments, data, kind):
+def test_models_give_records_or_documented_errors_and_twins_agree(make, data, kind):
     strategies = ARGUMENTS[kind]
     names = data.draw(st.lists(st.sampled_from(sorted(strategies)), max_size=3, unique=True))
     overrides = {name: data.draw(strategies[name] | strategies[name] | WRONG_KINDS) for name in names}
     try:
-        twins = [MODELS[kind](**{**arguments[kind], **overrides}) for _ in range(2)]
+        twins = [make(kind, **overrides) for _ in range(2)]
     except DOCUMENTED as error:
         event(f"refused: {type(error).__name__}")
         return
