@@ -72,7 +72,9 @@ DIGESTS = {  # sha256 of the sorted (name, docstring) pairs, first 10 hex digits
     "MultiPMTTrigger": "4665bce1f4"}
 
 
-def test_docstrings_keep_their_texts():
+def test_docstrings_keep_their_texts_and_the_version_is_the_distribution_version():
+    version = pelorin.__version__
+    assert version == importlib.metadata.version("pelorin") and re.fullmatch(r"\d+\.\d+\.\d+", version)
     functions = [name for name, value in vars(pelorin).items() if callable(value) and not isinstance(value, type)]
     docs = {"pelorin": {name: getattr(pelorin, name).__doc__ for name in functions}}
     docs["pelorin"]["EarlyHandling"] = pelorin.EarlyHandling.__doc__  # made by the binding library from the members'
@@ -84,11 +86,6 @@ def test_docstrings_keep_their_texts():
                 docs[cls.__name__][name] = member.__doc__ or property.__dict__["__doc__"].__get__(member)
     assert {group: hashlib.sha256(repr(sorted(texts.items())).encode()).hexdigest()[:10]
             for group, texts in docs.items()} == DIGESTS
-
-
-def test_version_is_the_distribution_version():
-    assert pelorin.__version__ == importlib.metadata.version("pelorin")
-    assert re.fullmatch(r"\d+\.\d+\.\d+", pelorin.__version__)
 
 
 @pytest.mark.parametrize("name", STUB_OVERLOADS)

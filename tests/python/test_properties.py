@@ -104,22 +104,6 @@ def outcome(action, *args):
         return type(error), None
 
 
-def check_views(views, mirror, data):
-    """A view reads and writes its element until its slot has held another one, then raises ReferenceError."""
-    for view in views:
-        element_view, index, cell, alive = view
-        view[3] = alive = alive and index < len(mirror) and mirror[index] is cell
-        with contextlib.nullcontext() if alive else pytest.raises(ReferenceError):
-            if not data.draw(st.booleans()):
-                assert value_of(element_view) == cell[0]
-            elif isinstance(element_view, tuple):  # a PE-list entry: its times are a view as well
-                element_view[1].append(0.5)
-                cell[0] = (cell[0][0], [*cell[0][1], 0.5])
-            else:
-                element_view.channel = 99
-                cell[0] = (99, *cell[0][1:])
-
-
 @QUICK
 @given(data=st.data(), kind=st.sampled_from(KINDS))
 def test_containers_behave_like_lists(pools, data, kind):
@@ -132,7 +116,19 @@ def test_containers_behave_like_lists(pools, data, kind):
         assert outcome(on_container, container, draws) == outcome(on_mirror, mirror, draws), name
         if kind not in SCALARS and -len(mirror) <= draws.index < len(mirror):
             views.append([container[draws.index], draws.index % len(mirror), mirror[draws.index], True])
-        check_views(views, mirror, data)
+        # A view reads and writes its element until its slot has held another one, then raises ReferenceError.
+        for view in views:
+            element_view, index, cell, alive = view
+            view[3] = alive = alive and index < len(mirror) and mirror[index] is cell
+            with contextlib.nullcontext() if alive else pytest.raises(ReferenceError):
+                if not data.draw(st.booleans()):
+                    assert value_of(element_view) == cell[0]
+                elif isinstance(element_view, tuple):  # a PE-list entry: its times are a view as well
+                    element_view[1].append(0.5)
+                    cell[0] = (cell[0][0], [*cell[0][1], 0.5])
+                else:
+                    element_view.channel = 99
+                    cell[0] = (99, *cell[0][1:])
         assert value_of(container) == mirror.values()
 
 
@@ -163,15 +159,6 @@ ARGUMENTS = {
                                  st.floats(-100, 5000) | SPECIAL)},
 }
 DOCUMENTED = (ValueError, TypeError, RuntimeError)
-
-
-def attempt(call, model):
-    """What a call gave: record values or a number, or the documented exception's type and message."""
-    try:
-        result = call(model)
-    except DOCUMENTED as error:  # a TypeError lists the arguments as given, which differ between twins
-        return type(error).__name__, "" if isinstance(error, TypeError) else str(error)
-    return repr(value_of(result))  # repr: a NaN field equals its twin
 
 
 def random_call(data, kind):
@@ -209,6 +196,12 @@ def test_models_give_records_or_documented_errors_and_twins_agree(make, data, ki
         return
     for _ in range(data.draw(st.integers(1, 4))):
         method, *calls = random_call(data, kind)
-        got, expected = (attempt(call, model) for call, model in zip(calls, twins))
+        results = []  # record values or a number, or the documented exception's type and message
+        for call, model in zip(calls, twins):
+            try:
+                results.append(repr(value_of(call(model))))  # repr: a NaN field equals its twin
+            except DOCUMENTED as error:  # a TypeError lists the arguments as given, which differ between twins
+                results.append((type(error).__name__, "" if isinstance(error, TypeError) else str(error)))
+        got, expected = results
         assert got == expected, method
         event(f"{method}: {got[0] if isinstance(got, tuple) else 'number' if got[0] != '[' else got != '[]'}")
