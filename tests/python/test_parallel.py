@@ -88,12 +88,10 @@ def test_refusals_name_the_problem(name, arguments, tmp_path):
     assert os.listdir(tmp_path) == ["file"]
 
 
-def parquet_columns(path):
-    return pytest.importorskip("pyarrow.parquet").read_table(path).to_pydict()
-
-
-def columns(array):
-    return {name: array[name].tolist() for name in array.dtype.names}
+def columns(source):  # of a record array or a Parquet file or dataset, as lists
+    if isinstance(source, np.ndarray):
+        return {name: source[name].tolist() for name in source.dtype.names}
+    return pytest.importorskip("pyarrow.parquet").read_table(source).to_pydict()
 
 
 def test_parquet_output_appears_whole_or_not_at_all(model, tmp_path, monkeypatch):
@@ -101,30 +99,25 @@ def test_parquet_output_appears_whole_or_not_at_all(model, tmp_path, monkeypatch
     path, parts, failing = tmp_path / "r.parquet", tmp_path / "parts", [*BLOCKS[:3], GIVES_A_LIST]
     assert write_parquet(path, model, BLOCKS, 4) == write_dataset(parts, model, BLOCKS, 4) > 0
     before = path.read_bytes()
-    with pytest.raises(TypeError, match="block 3 gave a list"):  # the earlier file stays as it was
-        write_parquet(path, model, failing, seed=4)
-    with pytest.raises(FileExistsError, match="already holds part files"):
-        write_dataset(parts, model, BLOCKS, seed=4)
+    pytest.raises(TypeError, write_parquet, path, model, failing, 4).match("block 3 gave a list")  # the file stays
+    pytest.raises(FileExistsError, write_dataset, parts, model, BLOCKS, 4).match("already holds part files")
     # A failing block, or a write that fails halfway, leaves neither a part file nor the directory made for it.
-    with pytest.raises(TypeError, match="block 3 gave a list"):
-        write_dataset(tmp_path / "failed", model, failing, seed=4)
+    pytest.raises(TypeError, write_dataset, tmp_path / "failed", model, failing, 4).match("block 3 gave a list")
     write_table = pq.write_table
 
     def write_half(table, where):
         write_table(table, where)
         raise OSError("no space left on device")
     monkeypatch.setattr(pq, "write_table", write_half)
-    with pytest.raises(OSError, match="no space left"):
-        write_dataset(tmp_path / "failed", model, BLOCKS, seed=4)
+    pytest.raises(OSError, write_dataset, tmp_path / "failed", model, BLOCKS, 4).match("no space left")
     assert path.read_bytes() == before and sorted(os.listdir(tmp_path)) == ["parts", "r.parquet"]
 
 
 @pytest.fixture(scope="module", params=[1, 2], ids=["1 worker", "2 workers"])
 def client(request):
     distributed = pytest.importorskip("distributed")
-    with distributed.LocalCluster(n_workers=request.param, threads_per_worker=1, processes=True,
-                                  dashboard_address=":0", silence_logs=logging.CRITICAL) as cluster, \
-            distributed.Client(cluster) as client:
+    with distributed.Client(n_workers=request.param, threads_per_worker=1, processes=True, dashboard_address=":0",
+                            silence_logs=logging.CRITICAL) as client:  # on a local cluster of its own
         yield client
 
 
@@ -135,11 +128,11 @@ def test_workers_give_the_sequential_arrays(client, model, tmp_path):
     assert len(streamed) == len(BLOCKS) and np.array_equal(np.concatenate(streamed), expected)
     if importlib.util.find_spec("pyarrow"):
         write_parquet(tmp_path / "r.parquet", model, BLOCKS, seed=3, client=client, timeout=60)
-        assert parquet_columns(tmp_path / "r.parquet") == columns(expected)
+        assert columns(tmp_path / "r.parquet") == columns(expected)
         write_dataset(tmp_path / "parts", model, BLOCKS, seed=3, client=client, timeout=60)
         names = sorted(os.listdir(tmp_path / "parts"))
         assert names == [f"part-{index:05d}.parquet" for index in range(len(BLOCKS))]
-        assert [parquet_columns(tmp_path / "parts" / name) for name in names] == [
+        assert [columns(tmp_path / "parts" / name) for name in names] == [
             columns(read_out_block(model, block, 3, index)) for index, block in enumerate(BLOCKS)]
 
 

@@ -1,11 +1,14 @@
-"""Type-checked only, never run: calls the stub must accept, and calls it must refuse (each with a
-`type: ignore`, which the checkers report when it hides nothing)."""
+"""Type-checked only, never run: uses of pelorin and pelorin_dask the stubs and annotations must accept, and
+uses they must refuse (each with a `type: ignore`, which the checkers report when it hides nothing)."""
 
+import functools
 import pathlib
 
 import numpy as np
+from distributed import Client
 
 import pelorin
+import pelorin_dask
 
 DATA = pathlib.Path("examples/data")
 
@@ -31,7 +34,26 @@ def accepted() -> list[float]:
             float(first.waveform[0])]
 
 
-def refused(camera: pelorin.Tarvex, module: pelorin.MultiPMT) -> None:
+def pes(block: int) -> tuple[np.ndarray, np.ndarray]:
+    return np.full(3, block), np.arange(3) * 1e-7
+
+
+def accepted_by_dask(client: Client) -> float:
+    module = pelorin_dask.ModelArguments(pelorin.MultiPMT, time_spectrum=DATA / "t", pmt_time_step=1e-9)
+    built: pelorin.MultiPMT = module.build(pelorin_dask.block_seed(1, 2))
+    blocks: list[pelorin_dask.Block] = [{3: [1e-7]}, (np.array([1]), [2e-7]), functools.partial(pes, 2),
+                                        lambda: pelorin.generate_pe_list(2, 3, 1e-8)]
+    records = pelorin_dask.read_out(module, blocks, 7, client=client, progress=True, timeout=60.0)
+    records = np.concatenate([records, *pelorin_dask.read_out_blocks(module, blocks, seed=7)])
+    camera = pelorin_dask.ModelArguments(pelorin.Tarvex, waveform_samples=32)
+    width: int | None = camera.waveform_samples()
+    written: int = pelorin_dask.write_parquet(DATA / "r.parquet", camera, blocks, 7) + len(records) + (width or 0)
+    written += pelorin_dask.write_parquet_dataset("parts", camera, blocks, 7, client=client, progress=True, timeout=9.0)
+    return written + built.calibrate_delay(1, 1)
+
+
+def refused(camera: pelorin.Tarvex, module: pelorin.MultiPMT,
+            arguments: pelorin_dask.ModelArguments[pelorin.Tarvex]) -> None:
     camera.simulate([1e-6], channel=7.0)  # type: ignore[call-overload]
     module.simulate_pe_list([(0, [1e-6])])  # type: ignore[arg-type]
     camera.simulate_external_trigger([1e-6], [0.0])  # type: ignore[call-overload]
@@ -43,3 +65,9 @@ def refused(camera: pelorin.Tarvex, module: pelorin.MultiPMT) -> None:
     name: int = pelorin.EarlyHandling.WARN.name  # type: ignore[assignment]
     pelorin.TarvexTrigger.SECONDS_PER_TICK = 1e-9  # type: ignore[misc]
     pelorin.records_to_array(pelorin.PEListVector())  # type: ignore[arg-type]
+    tarvex: pelorin.Tarvex = pelorin_dask.ModelArguments(pelorin.MultiPMT).build(1)  # type: ignore[assignment]
+    pelorin_dask.ModelArguments(pelorin.DoubleVector)  # type: ignore[type-var]
+    pelorin_dask.read_out(pelorin.Tarvex, [], 1)  # type: ignore[arg-type]
+    pelorin_dask.read_out_blocks(arguments, [[1e-7]], 1)  # type: ignore[list-item]
+    pelorin_dask.write_parquet(None, arguments, [], 1)  # type: ignore[arg-type]
+    pelorin_dask.write_parquet_dataset(DATA, arguments, [], 0.5)  # type: ignore[arg-type]
