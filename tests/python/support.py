@@ -12,18 +12,15 @@ def write_columns(path, xs, f):
     return path
 
 
-def alpha_pulse(t):
-    return t / 4e-9 * math.exp(1 - t / 4e-9)  # peaks at 1.0 after 4 ns
-
-
 def model_arguments(directory):
     """Constructor arguments but the seed, under which one PE gives one record."""
     time = write_columns(directory / "t.txt", [1e-8 + i * 1e-9 for i in range(21)],
                          lambda t: math.exp(-(((t - 2e-8) / 3e-9) ** 2) / 2))
     amplitude = write_columns(directory / "a.txt", [0.2 + i * 0.1 for i in range(19)],
                               lambda a: math.exp(-(((a - 1.0) / 0.3) ** 2) / 2))
-    shape = write_columns(directory / "p.txt", [i * 1e-9 for i in range(20)], alpha_pulse)
-    tot_shape = write_columns(directory / "tot.txt", [i * 2e-9 for i in range(10)], alpha_pulse)
+    shape, tot_shape = (write_columns(directory / name, [i * step for i in range(count)],
+                                      lambda t: t / 4e-9 * math.exp(1 - t / 4e-9))  # peaks at 1.0 after 4 ns
+                        for name, step, count in [("p.txt", 1e-9, 20), ("tot.txt", 2e-9, 10)])
     shared = dict(time_spectrum=time, amplitude_spectrum=amplitude, pmt_time_step=1e-9)
     return {
         "tarvex": dict(**shared, adc_step=4e-9, pulse_shape=shape, jitter=0, gain=50.0, offset=20.0, preamp_clip=4095.0,

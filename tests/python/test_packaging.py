@@ -1,7 +1,6 @@
-"""What the module documents and ships: its docstrings, its version, its type stub. Signatures are disabled,
-so stubtest compares no parameters: the binding library's TypeError listing, the only runtime record of each
-overload, is checked against the stub (names, positional-only ones, defaults) and the docstrings' Parameters
-sections. The types are the type checkers' part (tests/typing)."""
+"""The module's docstrings, version and stub. As signatures are disabled, stubtest compares no parameters: the
+binding library's TypeError listing, the only runtime record of each overload, is checked here against the stub
+(names, positional-only ones, defaults) and the docstrings; the types are the type checkers' part (tests/typing)."""
 
 import ast
 import hashlib
@@ -44,28 +43,6 @@ def stub_overloads(body, prefix="", is_method=False):
     return found
 
 
-def bound_overloads(function, is_method):
-    """The parameters of each overload, from the TypeError of a call that matches none."""
-    try:
-        function(*[object()] * 30)
-        return None  # an operator answers NotImplemented
-    except TypeError as error:
-        listing = re.findall(r"^ +\d+\. [\w.]*\((.*)\)", str(error), re.M)
-    overloads = []
-    for arguments in listing:
-        parameters, nameless = [], False
-        for argument in reversed(re.split(r", (?=\w+: |/)", arguments) if arguments else []):
-            if argument == "/":
-                nameless = True
-                continue
-            name, default = re.fullmatch(r"(\w+): .*?(?: = (.*))?", argument).groups()
-            default = re.sub(r"<(\w+\.\w+): -?\d+>", r"\1", default or "")  # an enumeration member
-            name = "_" if nameless or re.fullmatch(r"arg\d+", name) else name
-            parameters.insert(0, name + (default and f"={default}"))
-        overloads.append(parameters[is_method:])
-    return overloads or None
-
-
 STUB_OVERLOADS = stub_overloads(STUB.body)
 DIGESTS = {  # sha256 of the sorted (name, docstring) pairs, first 10 hex digits
     "pelorin": "d373963dad", "Tarvex": "db6a0d56fc", "MultiPMT": "d7a3c7a74b", "TarvexTrigger": "7bd4d7ce5b",
@@ -92,9 +69,26 @@ def test_docstrings_keep_their_texts_and_the_version_is_the_distribution_version
 def test_stub_and_docstring_name_the_bound_parameters(name):
     owner, member, accessor = (name.split(".") + ["", ""])[:3]
     # A constructor is reached by calling its class, whose listing has no self.
-    function = getattr(pelorin, owner) if member in ("", "__init__") else vars(getattr(pelorin, owner))[member]
-    bound = bound_overloads(getattr(function, accessor) if accessor else function, member not in ("", "__init__"))
-    assert bound is None or bound == STUB_OVERLOADS[name]  # operators and pickling support give no listing
+    is_method = member not in ("", "__init__")
+    function = vars(getattr(pelorin, owner))[member] if is_method else getattr(pelorin, owner)
+    try:  # the parameters of each overload, from the TypeError of a call that matches none
+        (getattr(function, accessor) if accessor else function)(*[object()] * 30)
+        listing = ""  # an operator answers NotImplemented
+    except TypeError as error:
+        listing = str(error)
+    bound = []
+    for arguments in re.findall(r"^ +\d+\. [\w.]*\((.*)\)", listing, re.M):
+        parameters, nameless = [], False
+        for argument in reversed(re.split(r", (?=\w+: |/)", arguments) if arguments else []):
+            if argument == "/":
+                nameless = True
+                continue
+            parameter, default = re.fullmatch(r"(\w+): .*?(?: = (.*))?", argument).groups()
+            default = re.sub(r"<(\w+\.\w+): -?\d+>", r"\1", default or "")  # an enumeration member
+            parameter = "_" if nameless or re.fullmatch(r"arg\d+", parameter) else parameter
+            parameters.insert(0, parameter + (default and f"={default}"))
+        bound.append(parameters[is_method:])
+    assert not bound or bound == STUB_OVERLOADS[name]  # operators and pickling support give no listing
     documented = vars(getattr(pelorin, owner))[member] if member else function
     sections = re.findall(r"\nParameters\n-+\n(.*?)(?:\n\n|$)", documented.__doc__ or "", re.S)
     assert not sections or [re.findall(r"^(\w+) : ", s, re.M) for s in sections] == [
