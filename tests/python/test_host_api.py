@@ -1,6 +1,5 @@
-"""The host API beyond what the property tests explore: the host exception of each model failure, unusable
-constructor input, argument kinds, early triggers; refused container items and record field values, lifetimes,
-objects made by __new__ alone, the import; records as NumPy arrays, PE lists from them, and what either refuses."""
+"""The host API beyond the property tests: model failures, unusable constructor input, argument kinds, early
+triggers, refused items and field values, lifetimes, objects made by __new__, the import, NumPy conversions."""
 
 import contextlib
 import gc
@@ -30,11 +29,10 @@ FAILURES = [  # (models, constructor overrides, use of the model or None, host e
      r"^External trigger time cannot be negative: -1\.000000s\.$"),
     (CAMERA, {}, lambda m: m.simulate_external_trigger([], [1e-7], -1e-8), ValueError, None),
     (CAMERA, {}, lambda m: m.simulate_external_trigger([], np.array([math.nan]), 1e-8), ValueError, "trigger_times"),
-    *[(CAMERA, {key: value}, None, TypeError, None) for key, value in [
-        ("early_handling", 2), ("trigger_kernel", (1, 1)), ("trigger_kernel", [1.5]), ("seed", 2**31),
-        ("waveform_samples", 16.0)]],
-    (MODULE, dict(early_handling=pelorin.WARN), None, TypeError, None),
-    (BOTH, dict(time_spectrum=3), None, TypeError, None),
+    *[(kinds, {key: value}, None, TypeError, None) for kinds, key, value in [
+        (CAMERA, "early_handling", 2), (CAMERA, "trigger_kernel", (1, 1)), (CAMERA, "trigger_kernel", [1.5]),
+        (CAMERA, "seed", 2**31), (CAMERA, "waveform_samples", 16.0), (MODULE, "early_handling", pelorin.WARN),
+        (BOTH, "time_spectrum", 3)]],
     *[(BOTH, {}, use, TypeError, None) for use in [
         lambda m: m.simulate(["a"]), lambda m: m.simulate([1e-7], 1.5), lambda m: m.simulate([1e-7], channel=2**31),
         lambda m: m.calibrate_delay(num_pes=-1, num_sim=10), lambda m: m.calibrate_delay(2**64, 1),
@@ -183,8 +181,7 @@ FROM_ARRAYS = {  # arguments -> entries
     "reversed, integer times": ((np.array([2, 1, 2], np.int16)[::-1], np.array([7, 8, 9])[::-1]),
                                 PEListVector([(2, [9.0, 7.0]), (1, [8.0])])),
     "mapping": (({3: TIMES[[0, 2]], np.int64(-2**31): [2e-7], 2**31 - 1: TIMES[3:]},), HAND_BUILT),
-    "mapping with an empty entry": (({5: np.array([]), 0: np.array([[1.0]]).ravel()},),
-                                    PEListVector([(5, []), (0, [1.0])])),
+    "empty entry": (({5: np.array([]), 0: np.array([[1.0]]).ravel()},), PEListVector([(5, []), (0, [1.0])])),
     "empty pairs": (([], np.array([])), PEListVector()), "empty mapping": (({},), PEListVector()),
 }
 

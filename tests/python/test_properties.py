@@ -1,5 +1,5 @@
-"""Property tests over the host API: containers against a plain list, models fed random
-arguments, twin models fed the same calls through different argument kinds."""
+"""Property tests: containers against a plain list, twin models fed random arguments and the same calls
+through different argument kinds."""
 
 import contextlib
 import math
@@ -25,13 +25,10 @@ def pools(make):
     return {type(pool).__name__: pool for pool in records}
 
 
-def element(data, kind, pools):
-    """A host argument for a container of `kind`, and the value it stands for."""
-    if kind not in pools:
-        value = data.draw(SCALARS.get(kind, st.tuples(st.integers(-3, 3), st.lists(st.floats(-1.0, 1.0), max_size=2))))
-        return value, value
-    record = pools[kind][data.draw(st.integers(0, len(pools[kind]) - 1))]
-    return record, value_of(record)
+def element(data, kind, pools):  # a host argument for a container of `kind`
+    if kind in pools:
+        return pools[kind][data.draw(st.integers(0, len(pools[kind]) - 1))]
+    return data.draw(SCALARS.get(kind, st.tuples(st.integers(-3, 3), st.lists(st.floats(-1.0, 1.0), max_size=2))))
 
 
 class Mirror(list):
@@ -57,14 +54,13 @@ def raising(hosts, error=ValueError):
 
 
 class Draws:
-    """The arguments of one operation: an index, an element, a slice and a few elements."""
+    """The arguments of one operation: an index, a slice, an element and a few, and the values these stand for."""
 
     def __init__(self, data, kind, pools, size):
-        self.index = data.draw(st.integers(-size - 2, size + 2))
-        self.host, self.value = element(data, kind, pools)
-        self.where = data.draw(st.slices(size))
-        pairs = [element(data, kind, pools) for _ in range(data.draw(st.integers(0, 3)))]
-        self.hosts, self.values = [host for host, _ in pairs], [value for _, value in pairs]
+        self.index, self.where = data.draw(st.integers(-size - 2, size + 2)), data.draw(st.slices(size))
+        self.host = element(data, kind, pools)
+        self.hosts = [element(data, kind, pools) for _ in range(data.draw(st.integers(0, 3)))]
+        self.value, self.values = value_of(self.host), [value_of(host) for host in self.hosts]
 
 
 OPERATIONS = {  # name -> (on the container c, on the mirror m), both with the drawn arguments a
