@@ -11,7 +11,7 @@ def arguments(tmp_path_factory):
 
 @pytest.fixture(scope="session")
 def make(arguments):
-    """make(kind, **overrides): a model, "tarvex" or "multipmt", built from the shared arguments."""
+    """make(kind, **overrides): a model, "tarvex" or "multipmt", of the shared arguments and seed 42."""
     return lambda kind, **overrides: MODELS[kind](**{**arguments[kind], "seed": 42, **overrides})
 
 
