@@ -1,9 +1,7 @@
-import functools
-
 import pytest
 from hypothesis import settings
 
-from support import build_model, model_arguments
+from support import MODELS, model_arguments
 
 
 @pytest.fixture(scope="session")
@@ -12,18 +10,14 @@ def arguments(tmp_path_factory):
 
 
 @pytest.fixture(scope="session")
-def make_tarvex(arguments):
-    return functools.partial(build_model, "tarvex", arguments["tarvex"])
-
-
-@pytest.fixture(scope="session")
-def make_multipmt(arguments):
-    return functools.partial(build_model, "multipmt", arguments["multipmt"])
+def make(arguments):
+    """make(kind, **overrides): a model, "tarvex" or "multipmt", of the shared arguments and seed 42."""
+    return lambda kind, **overrides: MODELS[kind](**{**arguments[kind], "seed": 42, **overrides})
 
 
 @pytest.fixture
-def records(make_tarvex, make_multipmt):
-    return {"tarvex": make_tarvex().simulate([1e-7, 4e-7], 5), "multipmt": make_multipmt().simulate([1e-7, 4e-7], 5)}
+def records(make):
+    return {kind: make(kind).simulate([1e-7, 4e-7], 5) for kind in MODELS}
 
 
 # A long exploration: pytest --hypothesis-profile=explore tests/python/test_properties.py

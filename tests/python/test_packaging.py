@@ -1,13 +1,9 @@
-"""What the wheel ships besides the module: its version and its type stub.
-
-Signatures are disabled on the module, so stubtest compares no parameters: the binding
-library's TypeError listing, the only runtime record of each overload, is checked here
-against the stub, overload by overload, for the names, the positional-only ones and the
-defaults, and against the names that the docstring documents. The types are the type
-checkers' part (tests/typing).
-"""
+"""The module's docstrings, version and stub. As signatures are disabled, stubtest compares no parameters: the
+binding library's TypeError listing, the only runtime record of each overload, is checked here against the stub
+(names, positional-only ones, defaults) and the docstrings; the types are the type checkers' part (tests/typing)."""
 
 import ast
+import hashlib
 import importlib.metadata
 import pathlib
 import re
@@ -47,43 +43,52 @@ def stub_overloads(body, prefix="", is_method=False):
     return found
 
 
-def bound_overloads(function, is_method):
-    """The parameters of each overload, from the TypeError of a call that matches none."""
-    try:
-        function(*[object()] * 30)
-        return None  # an operator answers NotImplemented
-    except TypeError as error:
-        listing = re.findall(r"^ +\d+\. [\w.]*\((.*)\)", str(error), re.M)
-    overloads = []
-    for arguments in listing:
-        parameters, nameless = [], False
-        for argument in reversed(re.split(r", (?=\w+: |/)", arguments) if arguments else []):
-            if argument == "/":
-                nameless = True
-                continue
-            name, default = re.fullmatch(r"(\w+): .*?(?: = (.*))?", argument).groups()
-            default = re.sub(r"<(\w+\.\w+): -?\d+>", r"\1", default or "")  # an enumeration member
-            name = "_" if nameless or re.fullmatch(r"arg\d+", name) else name
-            parameters.insert(0, name + (default and f"={default}"))
-        overloads.append(parameters[is_method:])
-    return overloads or None
-
-
 STUB_OVERLOADS = stub_overloads(STUB.body)
+DIGESTS = {  # sha256 of the sorted (name, docstring) pairs, first 10 hex digits
+    "pelorin": "d373963dad", "Tarvex": "db6a0d56fc", "MultiPMT": "d7a3c7a74b", "TarvexTrigger": "7bd4d7ce5b",
+    "MultiPMTTrigger": "4665bce1f4"}
 
 
-def test_version_is_the_distribution_version():
-    assert pelorin.__version__ == importlib.metadata.version("pelorin")
-    assert re.fullmatch(r"\d+\.\d+\.\d+", pelorin.__version__)
+def test_docstrings_keep_their_texts_and_the_version_is_the_distribution_version():
+    version = pelorin.__version__
+    assert version == importlib.metadata.version("pelorin") and re.fullmatch(r"\d+\.\d+\.\d+", version)
+    functions = [name for name, value in vars(pelorin).items() if callable(value) and not isinstance(value, type)]
+    docs = {"pelorin": {name: getattr(pelorin, name).__doc__ for name in functions}}
+    docs["pelorin"]["EarlyHandling"] = pelorin.EarlyHandling.__doc__  # made by the binding library from the members'
+    for cls in (pelorin.Tarvex, pelorin.MultiPMT, pelorin.TarvexTrigger, pelorin.MultiPMTTrigger):
+        docs[cls.__name__] = {"": cls.__doc__}
+        for name, member in vars(cls).items():
+            if not name.startswith("_") or name == "__init__" and type(member).__name__ == "instancemethod":
+                # Depending on the interpreter, a static property's class __doc__ may shadow its doc slot.
+                docs[cls.__name__][name] = member.__doc__ or property.__dict__["__doc__"].__get__(member)
+    assert {group: hashlib.sha256(repr(sorted(texts.items())).encode()).hexdigest()[:10]
+            for group, texts in docs.items()} == DIGESTS
 
 
 @pytest.mark.parametrize("name", STUB_OVERLOADS)
 def test_stub_and_docstring_name_the_bound_parameters(name):
     owner, member, accessor = (name.split(".") + ["", ""])[:3]
     # A constructor is reached by calling its class, whose listing has no self.
-    function = getattr(pelorin, owner) if member in ("", "__init__") else vars(getattr(pelorin, owner))[member]
-    bound = bound_overloads(getattr(function, accessor) if accessor else function, member not in ("", "__init__"))
-    assert bound is None or bound == STUB_OVERLOADS[name]  # operators and pickling support give no listing
+    is_method = member not in ("", "__init__")
+    function = vars(getattr(pelorin, owner))[member] if is_method else getattr(pelorin, owner)
+    try:  # the parameters of each overload, from the TypeError of a call that matches none
+        (getattr(function, accessor) if accessor else function)(*[object()] * 30)
+        listing = ""  # an operator answers NotImplemented
+    except TypeError as error:
+        listing = str(error)
+    bound = []
+    for arguments in re.findall(r"^ +\d+\. [\w.]*\((.*)\)", listing, re.M):
+        parameters, nameless = [], False
+        for argument in reversed(re.split(r", (?=\w+: |/)", arguments) if arguments else []):
+            if argument == "/":
+                nameless = True
+                continue
+            parameter, default = re.fullmatch(r"(\w+): .*?(?: = (.*))?", argument).groups()
+            default = re.sub(r"<(\w+\.\w+): -?\d+>", r"\1", default or "")  # an enumeration member
+            parameter = "_" if nameless or re.fullmatch(r"arg\d+", parameter) else parameter
+            parameters.insert(0, parameter + (default and f"={default}"))
+        bound.append(parameters[is_method:])
+    assert not bound or bound == STUB_OVERLOADS[name]  # operators and pickling support give no listing
     documented = vars(getattr(pelorin, owner))[member] if member else function
     sections = re.findall(r"\nParameters\n-+\n(.*?)(?:\n\n|$)", documented.__doc__ or "", re.S)
     assert not sections or [re.findall(r"^(\w+) : ", s, re.M) for s in sections] == [
