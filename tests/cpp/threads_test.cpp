@@ -3,29 +3,19 @@
 // by assignment, give what their source gives next. Built with ThreadSanitizer (the
 // tsan preset), any data race between the threads fails the run.
 
+#include <array>
 #include <thread>
 
-#include "pelorin/multipmt.hpp"
-#include "pelorin/tarvex.hpp"
-#include "test_support.hpp"
+#include "scenarios.hpp"
 
 namespace {
 
 using namespace pelorin::test;
-using Results = std::vector<double>;
-
-/// Samples of t / rise * exp(1 - t / rise), peaking at 1 after `rise` steps.
-std::string alpha_pulse(double step, int taps, double rise) {
-    std::vector<double> values;
-    for (int k = 0; k < taps; ++k) {
-        values.push_back(k / rise * std::exp(1.0 - k / rise));
-    }
-    return shape_text(step, values);
-}
 
 struct Files {
     TempFile time{"1e-8 0.5\n1.05e-8 2\n1.1e-8 1\n"}, amplitude{"0.5 0\n1 1\n1.5 0\n"};
-    TempFile pulse{alpha_pulse(1e-9, 20, 4.0)}, tot_pulse{alpha_pulse(2e-9, 10, 2.0)};
+    TempFile pulse{shape_text(1e-9, {0, 0.5, 0.9, 1, 0.9, 0.7, 0.5, 0.3, 0.2, 0.1})};
+    TempFile tot_pulse{shape_text(2e-9, {0, 0.8, 1, 0.6, 0.3, 0.1})};
 
     pelorin::Tarvex camera(int seed) const {
         return pelorin::Tarvex(time, amplitude, 1e-9, 4e-9, pulse, -1, 50.0, 20.0, 4095.0, 1.0, 4095.0, 16, 4,
@@ -37,81 +27,61 @@ struct Files {
     }
 };
 
-std::vector<double> pe_times(int seed) {
-    pelorin::random::MersenneTwister rng(static_cast<std::uint32_t>(seed));
-    std::vector<double> times(400);
-    for (auto& t : times) {
-        t = pelorin::test::uniform_real(rng, 0.0, 20e-6);
-    }
-    return times;
-}
-
-/// Every field of every record of a few calls, and the calibrated delay.
-Results run(pelorin::Tarvex& model, int seed = 0) {
-    Results out;
-    for (const auto& r : model.simulate(pe_times(seed), seed)) {
-        out.insert(out.end(), {double(r.trigger_time_s), double(r.trigger_time_ticks), r.baseline, r.intsum});
-        out.insert(out.end(), r.waveform.begin(), r.waveform.end());
-    }
-    for (const auto& r : model.simulate_external_trigger(pe_times(seed + 1), {1e-6, 5e-6}, 1e-7, seed)) {
-        out.insert(out.end(), r.waveform.begin(), r.waveform.end());
-    }
-    out.push_back(model.calibrate_delay(3, 20));
-    return out;
-}
-
-Results run(pelorin::MultiPMT& model, int seed = 0) {
-    Results out;
-    for (const auto& r : model.simulate(pe_times(seed), seed)) {
-        out.insert(out.end(), {r.time, double(r.channel), r.time_over_threshold, double(r.adc_sample)});
-    }
-    out.push_back(model.calibrate_delay(3, 20));
-    return out;
-}
-
-/// On thread `k`: a model built with seed k, then a copy of `source` (constructed for
-/// k < 2, else assigned over that model).
+/// Digest of every record of a few calls and of the calibrated delay.
 template <typename Model>
-void build_then_copy(Model model, const Model& source, int k, Results& built, Results& copied) {
-    built = run(model, k);
-    if (k < 2) {
-        Model copy(source);
-        copied = run(copy);
-    } else {
-        model = source;
-        copied = run(model);
+std::uint64_t run(Model& model, int seed = 0) {
+    pelorin::random::MersenneTwister rng(static_cast<std::uint32_t>(seed));
+    std::vector<double> pes(400);
+    for (double& t : pes) {
+        t = uniform_real(rng, 0.0, 20e-6);
+    }
+    Digest d;
+    for (const auto& r : model.simulate(pes, seed)) {
+        add_record(d, r);
+    }
+    if constexpr (std::is_same_v<Model, pelorin::Tarvex>) {
+        for (const auto& r : model.simulate_external_trigger(pes, {1e-6, 5e-6}, 1e-7, seed)) {
+            add_record(d, r);
+        }
+    }
+    d.add(model.calibrate_delay(3, 20));
+    return d.value;
+}
+
+/// On four threads, model k built with seed k and run, then a copy of `source` (made by
+/// construction for k < 2, by assignment over model k after) and run; against one thread.
+template <typename Model, typename Build>
+void check_threads(const Build& build) {
+    Model source = build(3);
+    const std::uint64_t first = run(source);  // copies start mid-sequence
+    std::array<std::uint64_t, 8> results{};
+    std::vector<std::thread> threads;
+    for (int k = 0; k < 4; ++k) {
+        threads.emplace_back([&, k] {
+            const auto n = static_cast<std::size_t>(k);
+            Model model = build(k);
+            results[n] = run(model, k);
+            Model copy = k < 2 ? Model(source) : (model = source);
+            results[n + 4] = run(copy);
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    const std::uint64_t next = run(source);
+    EXPECT_NE(next, first);  // a copy does not start over from the seed
+    for (int k = 0; k < 4; ++k) {
+        Model own = build(k);
+        EXPECT_EQ(results[static_cast<std::size_t>(k)], run(own, k)) << k;
+        EXPECT_EQ(results[static_cast<std::size_t>(k) + 4], next) << k;
     }
 }
 
 TEST(Threads, ModelsAndCopiesOnSeparateThreadsMatchOneThread) {
     const Files files;
-    auto camera = files.camera(3);
-    auto module = files.module(3);
-    const Results camera_first = run(camera), module_first = run(module);  // copies start mid-sequence
-    std::vector<Results> built(8), copied(8);
-    std::vector<std::thread> threads;
-    for (std::size_t k = 0; k < 4; ++k) {
-        const int seed = static_cast<int>(k);
-        threads.emplace_back(
-            [&, k, seed] { build_then_copy(files.camera(seed), camera, seed, built[k], copied[k]); });
-        threads.emplace_back(
-            [&, k, seed] { build_then_copy(files.module(seed), module, seed, built[k + 4], copied[k + 4]); });
-    }
-    for (auto& thread : threads) {
-        thread.join();
-    }
-    const Results camera_next = run(camera), module_next = run(module);
-    for (std::size_t k = 0; k < 4; ++k) {
-        const int seed = static_cast<int>(k);
-        auto own_camera = files.camera(seed);
-        auto own_module = files.module(seed);
-        EXPECT_EQ(built[k], run(own_camera, seed)) << k;
-        EXPECT_EQ(built[k + 4], run(own_module, seed)) << k;
-        EXPECT_EQ(copied[k], camera_next) << k;
-        EXPECT_EQ(copied[k + 4], module_next) << k;
-    }
-    EXPECT_NE(camera_next, camera_first);  // a copy does not start over from the seed
-    EXPECT_NE(module_next, module_first);
+    std::thread cameras([&] { check_threads<pelorin::Tarvex>([&](int seed) { return files.camera(seed); }); });
+    check_threads<pelorin::MultiPMT>([&](int seed) { return files.module(seed); });
+    cameras.join();
 }
 
 }  // namespace
