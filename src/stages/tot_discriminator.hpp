@@ -36,19 +36,23 @@ class ToTDiscriminator {
 public:
     /// `step` is the grid step of the shaped samples (the analog step).
     ToTDiscriminator(const ToTSim& tot, double step, Draws draws)
-        : tot_(tot), step_(step), draws_(std::move(draws)) {}
+        : threshold_(tot.threshold),
+          dead_time_(tot.dead_time),
+          tdc_step_(tot.tdc_step),
+          step_(step),
+          draws_(std::move(draws)) {}
 
     void sample(std::int64_t index, double value) {
         const double time = static_cast<double>(index) * step_;
         last_index_ = index;
         const double signal = draws_.noise() + value;
-        if (signal >= tot_.threshold) {
+        if (signal >= threshold_) {
             // Opens only strictly more than the dead time after the last closing sample.
-            if (!in_pulse_ && time > last_end_ + tot_.dead_time) {
+            if (!in_pulse_ && time > last_end_ + dead_time_) {
                 start_ = time;
                 in_pulse_ = true;
             }
-        } else if (in_pulse_ && time > start_ + tot_.dead_time) {
+        } else if (in_pulse_ && time > start_ + dead_time_) {
             // Below the threshold or not a number, and past the dead time: it closes. The
             // dead-time tests use sample times; jitter and quantisation apply to the report.
             start_ = start_ + draws_.jitter();
@@ -64,7 +68,7 @@ public:
     std::vector<ToTHit> finish() {
         if (in_pulse_) {
             const double last_time = static_cast<double>(last_index_) * step_;
-            const double end = last_time + (draws_.jitter() + tot_.tdc_step);
+            const double end = last_time + (draws_.jitter() + tdc_step_);
             start_ = start_ + draws_.jitter();
             hits_.emplace_back(quantise(start_), quantise(end));
             in_pulse_ = false;
@@ -76,9 +80,13 @@ public:
 
 private:
     /// The nearest TDC count, halves away from zero.
-    double quantise(double time) const { return std::round(time / tot_.tdc_step) * tot_.tdc_step; }
+    double quantise(double time) const { return std::round(time / tdc_step_) * tdc_step_; }
 
-    const ToTSim& tot_;
+    // Copies of the stage's settings: the draws call into the math library, after which
+    // settings read through a reference would have to be loaded again.
+    double threshold_;
+    double dead_time_;
+    double tdc_step_;
     double step_;
     Draws draws_;
     double last_end_ = -std::numeric_limits<double>::infinity();
