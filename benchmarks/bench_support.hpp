@@ -22,4 +22,7 @@ inline bool check(benchmark::State& state, bool ok, const char* what) {
 /// The model readouts against their draw floors (readout_benchmark.cpp).
 void register_readout_benchmarks();
 
+/// The random layer's draws beside the standard library's (random_benchmark.cpp).
+void register_random_benchmarks();
+
 }  // namespace pelorin::bench
