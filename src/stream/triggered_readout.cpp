@@ -4,11 +4,8 @@
 #include "models/input_checks.hpp"
 
 #include <algorithm>
-#include <bit>
-#include <cmath>
-#include <cstdio>
-#include <iostream>
 #include <limits>
+#include <stdexcept>
 #include <utility>
 
 namespace pelorin::stream {
