@@ -88,7 +88,8 @@ void force_windows(const std::vector<double>& trigger_times, double readout_wind
     }
 }
 
-/// The triggered readout as the stages compose it, for calls the stream does not cover.
+/// The triggered readout as the stages compose it: the reference the stream must equal, and
+/// the path of windows that reach back further than the stream keeps samples.
 template <typename State>
 std::vector<corvane::TarvexTrigger> triggered_readout_of_stages(State& s, const SparseWaveform<double>& analog,
                                                                 int channel) {
@@ -115,7 +116,7 @@ std::vector<corvane::TarvexTrigger> triggered_readout_of_stages(State& s, const 
     return records;
 }
 
-/// The externally triggered readout as the stages compose it.
+/// The externally triggered readout as the stages compose it: the reference the stream must equal.
 template <typename State>
 std::vector<corvane::TarvexTrigger> external_readout_of_stages(State& s, const std::vector<double>& pe_times,
                                                                const std::vector<double>& trigger_times,

@@ -89,7 +89,8 @@ bool streams(const State& s) {
     return !s.stages_only && s.tot_offsets.forward() && s.tot_offsets.max_offset() <= max_streamed_tot_span;
 }
 
-/// The readout as the stages compose it, for calls the stream does not cover.
+/// The readout as the stages compose it: the reference the stream must equal, and the path
+/// of ToT pulses longer than the stream's ring buffer.
 template <typename State>
 std::vector<corvane::MultiPMTTrigger> readout_of_stages(State& s, const SparseWaveform<double>& analog,
                                                         int channel) {
