@@ -1,6 +1,5 @@
 #include "pelorin/random/mersenne_twister.hpp"
 
-#include <algorithm>
 #include <istream>
 #include <ostream>
 

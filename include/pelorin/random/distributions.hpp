@@ -96,9 +96,6 @@ public:
         return value * stddev_ + mean_;
     }
 
-    /// Drops the spare value.
-    void reset() { spare_available_ = false; }
-
 private:
     double mean_;
     double stddev_;
@@ -147,10 +144,6 @@ public:
         }
         return x;
     }
-
-    const std::vector<double>& boundaries() const { return boundaries_; }
-    /// The densities normalised to unit area.
-    const std::vector<double>& densities() const { return densities_; }
 
 private:
     static constexpr std::size_t guide_size = 1024;
