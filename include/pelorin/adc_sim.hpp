@@ -45,8 +45,9 @@ struct ADCSim {
     SparseWaveform<unsigned short> simulate(const SparseWaveform<double>& analog,
                                             random::MersenneTwister& rng) const;
 
-    /// One ADC count from a sampled analog value and its noise draw.
-    unsigned short digitise(double value, double noise_draw) const {
+    /// The preamplifier's output for a shaped analog value, in LSB before noise: scaled,
+    /// offset and limited to [0, preamp_clip].
+    double preamp_level(double value) const {
         double y = value * gain + offset;
         if (y < 0.0) {
             y = 0.0;
@@ -54,7 +55,12 @@ struct ADCSim {
         if (preamp_clip < y) {
             y = preamp_clip;
         }
-        double x = noise_draw + y;
+        return y;
+    }
+
+    /// One ADC count from a sampled analog value and its noise draw.
+    unsigned short digitise(double value, double noise_draw) const {
+        double x = noise_draw + preamp_level(value);
         // Written as !(x >= 0) so that a NaN signal ends at 0 instead of reaching the
         // integer conversion.
         if (!(x >= 0.0)) {

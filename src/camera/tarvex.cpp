@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "camera/readout_window.hpp"
+#include "models/analog_trace.hpp"
 #include "models/burst_calibration.hpp"
 #include "models/input_checks.hpp"
 #include "models/model_state.hpp"
@@ -209,6 +210,17 @@ double Tarvex::pulse_duration() const { return state().pulse_duration; }
 const random::MersenneTwister& Tarvex::engine() const { return state().rng; }
 
 void detail::ReadoutPaths::use_stages(Tarvex& model) { model.state().stages_only = true; }
+
+AnalogSignal detail::ReadoutPaths::analog_signal(const Tarvex& model, const std::vector<double>& pe_times) {
+    const Tarvex::Impl& s = model.state();
+    checks::require_run_times(pe_times, pe_time_range(s), "pe_times");
+    require_analog_memory(pe_times, s.adc_sim.pulse_shape.kernel.size());
+    return {preamp_output(s.adc_sim, next_impulse_train(s, pe_times)), SparseWaveform<double>(s.pmt_sim.step)};
+}
+
+AnalogSignal analog_signal(const Tarvex& model, const std::vector<double>& pe_times) {
+    return detail::ReadoutPaths::analog_signal(model, pe_times);
+}
 
 std::vector<corvane::TarvexTrigger> Tarvex::simulate(const std::vector<double>& pe_times, int channel) {
     Impl& s = state();

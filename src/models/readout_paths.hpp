@@ -1,15 +1,22 @@
 #pragma once
 
+#include <vector>
+
+#include "pelorin/analog_signal.hpp"
 #include "pelorin/multipmt.hpp"
 #include "pelorin/tarvex.hpp"
 
 namespace pelorin::detail {
 
-/// For tests: makes a model read out every later call through the stage classes, the
-/// reference that the streaming readout must equal record for record and draw for draw.
+/// The ways into a model's state from outside its class.
 struct ReadoutPaths {
+    /// For tests: makes a model read out every later call through the stage classes, the
+    /// reference that the streaming readout must equal record for record and draw for draw.
     static void use_stages(Tarvex& model);
     static void use_stages(MultiPMT& model);
+
+    static AnalogSignal analog_signal(const Tarvex& model, const std::vector<double>& pe_times);
+    static AnalogSignal analog_signal(const MultiPMT& model, const std::vector<double>& pe_times);
 };
 
 }  // namespace pelorin::detail

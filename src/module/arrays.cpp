@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <type_traits>
 #include <unordered_map>
@@ -89,9 +90,9 @@ template <typename Record, typename T>
 Member(const char*, T Record::*) -> Member<Record, T>;
 
 /// One element per record: the members' fields in the order given, then, for camera
-/// records, the samples padded to `width` and their count.
+/// records, the samples padded to `width` and their count, then `extra_fields` (zeroed).
 template <typename Record, typename... T>
-py::array records_array(const std::vector<Record>& records, std::size_t width,
+py::array records_array(const std::vector<Record>& records, std::size_t width, const py::list& extra_fields,
                         const Member<Record, T>&... members) {
     constexpr bool has_waveform = std::is_same_v<Record, corvane::TarvexTrigger>;
     py::list fields;
@@ -99,6 +100,9 @@ py::array records_array(const std::vector<Record>& records, std::size_t width,
     if constexpr (has_waveform) {
         fields.append(py::make_tuple("waveform", py::dtype::of<std::uint16_t>(), py::make_tuple(width)));
         fields.append(py::make_tuple("waveform_length", py::dtype::of<std::uint32_t>()));
+    }
+    for (const auto field : extra_fields) {
+        fields.append(field);
     }
     py::array array = zeroed_array(fields, records.size());
 
@@ -120,18 +124,56 @@ py::array records_array(const std::vector<Record>& records, std::size_t width,
 
 py::array camera_array(const CameraRecords& records, const std::optional<std::size_t>& samples) {
     using corvane::TarvexTrigger;
-    return records_array(records, waveform_width(records, samples), Member{"channel", &TarvexTrigger::channel},
+    return records_array(records, waveform_width(records, samples), py::list(),
+                         Member{"channel", &TarvexTrigger::channel},
                          Member{"trigger_time_s", &TarvexTrigger::trigger_time_s},
                          Member{"trigger_time_ticks", &TarvexTrigger::trigger_time_ticks},
                          Member{"baseline", &TarvexTrigger::baseline}, Member{"intsum", &TarvexTrigger::intsum});
 }
 
-py::array multipmt_array(const MultiPMTRecords& records) {
+/// A time that the TDC reported as a whole count of `step`, as that count. Hit starts are
+/// count x step, rounded once; a ToT is the difference of two such times, rounded again:
+/// the quotient lies within a few units in the last place of the count.
+std::int64_t tdc_count(double time, double step, const char* field, std::size_t record) {
+    const double quotient = time / step;
+    const double count = std::round(quotient);
+    if (!(std::fabs(quotient - count) <= 1e-6 * std::max(1.0, std::fabs(count))) ||
+        !(std::fabs(count) < 9007199254740992.0)) {  // 2^53
+        std::ostringstream message;
+        message << field << " of record " << record << " (" << time << " s) is not a whole number of tot_step ("
+                << step << " s)";
+        throw py::value_error(message.str());
+    }
+    return static_cast<std::int64_t>(count);
+}
+
+/// The hit start and the ToT as counts of the ToT step, appended as int64 fields.
+void add_tdc_counts(py::array& array, const MultiPMTRecords& records, double step) {
+    ElementWriter out(array);
+    const std::size_t time = out.offset("time_count");
+    const std::size_t tot = out.offset("tot_count");
+    for (std::size_t n = 0; n < records.size(); ++n) {
+        out.put(time, tdc_count(records[n].time, step, "time", n));
+        out.put(tot, tdc_count(records[n].time_over_threshold, step, "time_over_threshold", n));
+        out.next();
+    }
+}
+
+py::array multipmt_array(const MultiPMTRecords& records, const std::optional<double>& tot_step) {
     using corvane::MultiPMTTrigger;
-    return records_array(records, 0, Member{"time", &MultiPMTTrigger::time},
-                         Member{"channel", &MultiPMTTrigger::channel},
-                         Member{"time_over_threshold", &MultiPMTTrigger::time_over_threshold},
-                         Member{"adc_sample", &MultiPMTTrigger::adc_sample});
+    py::list extra;
+    if (tot_step) {
+        extra.append(py::make_tuple("time_count", py::dtype::of<std::int64_t>()));
+        extra.append(py::make_tuple("tot_count", py::dtype::of<std::int64_t>()));
+    }
+    py::array array = records_array(records, 0, extra, Member{"time", &MultiPMTTrigger::time},
+                                    Member{"channel", &MultiPMTTrigger::channel},
+                                    Member{"time_over_threshold", &MultiPMTTrigger::time_over_threshold},
+                                    Member{"adc_sample", &MultiPMTTrigger::adc_sample});
+    if (tot_step) {
+        add_tdc_counts(array, records, *tot_step);
+    }
+    return array;
 }
 
 /// An int argument as a 64-bit value; nullopt if it does not fit. `requirement` opens
@@ -163,18 +205,66 @@ std::optional<std::size_t> to_window_width(const py::handle& waveform_samples) {
     return static_cast<std::size_t>(*value);
 }
 
-py::array records_to_array(const py::object& records, const py::object& waveform_samples) {
+std::optional<double> to_tot_step(const py::handle& tot_step) {
+    if (tot_step.is_none()) {
+        return std::nullopt;
+    }
+    if (!PyFloat_Check(tot_step.ptr()) && !PyIndex_Check(tot_step.ptr())) {
+        throw py::type_error("tot_step must be a number of seconds, not " + type_name(tot_step));
+    }
+    const double step = tot_step.cast<double>();
+    if (!(std::isfinite(step) && step > 0.0)) {
+        throw py::value_error("tot_step must be a finite, positive number of seconds, got " +
+                              py::repr(tot_step).cast<std::string>());
+    }
+    return step;
+}
+
+py::array records_to_array(const py::object& records, const py::object& waveform_samples,
+                           const py::object& tot_step) {
     if (py::isinstance<HostVector<corvane::TarvexTrigger>>(records)) {
+        if (!tot_step.is_none()) {
+            throw py::value_error("tot_step applies to MultiPMT records only");
+        }
         return camera_array(records.cast<const CameraRecords&>(), to_window_width(waveform_samples));
     }
     if (py::isinstance<HostVector<corvane::MultiPMTTrigger>>(records)) {
         if (!waveform_samples.is_none()) {
             throw py::value_error("waveform_samples applies to camera records only");
         }
-        return multipmt_array(records.cast<const MultiPMTRecords&>());
+        return multipmt_array(records.cast<const MultiPMTRecords&>(), to_tot_step(tot_step));
     }
     throw py::type_error("records must be a TarvexTriggerVector or a MultiPMTTriggerVector, not " +
                          type_name(records));
+}
+
+/// Each window's own samples as an array of its own, in an object array of one per record.
+py::array waveform_column(const CameraRecords& records) {
+    py::array_t<py::object> column(static_cast<py::ssize_t>(records.size()));
+    auto* items = static_cast<py::object*>(column.mutable_data());
+    for (std::size_t n = 0; n < records.size(); ++n) {
+        const auto& samples = records[n].waveform;
+        py::array_t<std::uint16_t> window(static_cast<py::ssize_t>(samples.size()));
+        if (!samples.empty()) {
+            std::memcpy(window.mutable_data(), samples.data(), samples.size() * sizeof(std::uint16_t));
+        }
+        items[n] = std::move(window);
+    }
+    return column;
+}
+
+py::dict records_to_columns(const py::object& records, const py::object& tot_step) {
+    const py::array array = records_to_array(records, py::none(), tot_step);
+    const py::object ascontiguousarray = py::module_::import("numpy").attr("ascontiguousarray");
+    py::dict columns;
+    for (const auto name : array.dtype().attr("names")) {
+        if (py::str(name).cast<std::string>() == "waveform") {
+            columns[name] = waveform_column(records.cast<const CameraRecords&>());
+        } else {
+            columns[name] = ascontiguousarray(array[name]);
+        }
+    }
+    return columns;
 }
 
 // ---- PE lists from arrays ----
@@ -319,6 +409,23 @@ PEList pe_list_from_arrays(const py::object& channels, const py::object& times) 
     return pe_list_from_pairs(channels, times);
 }
 
+}  // namespace
+
+PEList pe_list_of(const py::handle& pes) {
+    if (py::isinstance(pes, py::module_::import("collections.abc").attr("Mapping"))) {
+        return pe_list_from_mapping(pes);
+    }
+    if (py::isinstance<py::tuple>(pes) && py::len(pes) == 2) {
+        const auto pair = py::reinterpret_borrow<py::tuple>(pes);
+        return pe_list_from_pairs(pair[0], pair[1]);
+    }
+    throw py::type_error(
+        "pe_list must be a PEListVector, a mapping {channel: times} or a tuple (channels, times), not " +
+        type_name(pes));
+}
+
+namespace {
+
 constexpr const char* records_to_array_doc =
     R"(Converts records into a NumPy structured array, one element per record.
 
@@ -327,7 +434,9 @@ Camera records give the fields channel (int32), trigger_time_s and trigger_time_
 and waveform_length (uint32, the number of samples in the window); a window shorter than
 the waveform field (external-trigger windows may differ by one sample) is padded with 0
 after its last sample. MultiPMT records give time (float64), channel (int32),
-time_over_threshold (float64) and adc_sample (uint16).
+time_over_threshold (float64) and adc_sample (uint16); given the model's tot_step, also
+time_count and tot_count (int64): the hit start and the time over threshold as whole
+counts of the TDC, exact where the float seconds carry rounding.
 
 Parameters
 ----------
@@ -335,6 +444,9 @@ records : TarvexTriggerVector or MultiPMTTriggerVector
     Records as returned by a model
 waveform_samples : int, optional
     Camera records only: width of the waveform field (default is the longest window)
+tot_step : float, optional
+    MultiPMT records only: the tot_step of the model that made them, in seconds, for
+    the count fields
 
 Returns
 -------
@@ -346,7 +458,8 @@ Raises
 TypeError
     If records is not one of the two record containers
 ValueError
-    If waveform_samples is negative, shorter than a window or given with MultiPMT records
+    If waveform_samples is negative, shorter than a window or given with MultiPMT records,
+    or tot_step is not positive, given with camera records or not the records' step
 
 Notes
 -----
@@ -382,13 +495,42 @@ TypeError
 ValueError
     If an array is not one-dimensional, the lengths differ, a time is not finite or a channel lies outside the signed 32-bit range)";
 
+constexpr const char* records_to_columns_doc =
+    R"(Converts records into one-dimensional NumPy columns, for pandas and Arrow.
+
+The columns are the fields of records_to_array, each a contiguous array, except the camera's
+waveform: an object array holding each window's own samples (uint16, without padding).
+pandas.DataFrame(columns) and pyarrow.table(columns) take the result as it is.
+
+Parameters
+----------
+records : TarvexTriggerVector or MultiPMTTriggerVector
+    Records as returned by a model
+tot_step : float, optional
+    MultiPMT records only: the model's tot_step in seconds, for the columns time_count and
+    tot_count
+
+Returns
+-------
+dict
+    Column name to array, in the field order of records_to_array
+
+Raises
+------
+TypeError
+    If records is not one of the two record containers
+ValueError
+    If tot_step is not positive, given with camera records or not the records' step)";
+
 }  // namespace
 
 void register_arrays(py::module_& m) {
     m.def("records_to_array", &records_to_array, py::arg("records"), py::arg("waveform_samples") = py::none(),
-          records_to_array_doc);
+          py::arg("tot_step") = py::none(), records_to_array_doc);
     m.def("pe_list_from_arrays", &pe_list_from_arrays, py::arg("channels"), py::arg("times") = py::none(),
           pe_list_from_arrays_doc);
+    m.def("records_to_columns", &records_to_columns, py::arg("records"), py::arg("tot_step") = py::none(),
+          records_to_columns_doc);
 }
 
 }  // namespace pelorin::bindings

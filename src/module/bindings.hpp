@@ -90,10 +90,15 @@ void def_calibration_and_pe_list(py::class_<Model>& cls, const char* pe_list_doc
     cls.def("simulate_pe_list", &simulate_pe_list<Model>, py::arg("pe_list"), pe_list_doc);
 }
 
+/// A PE list from a mapping {channel: times} or a pair (channels, times) of arrays, as
+/// pe_list_from_arrays takes them; TypeError for anything else.
+PEList pe_list_of(const py::handle& pes);
+
 void register_containers(py::module_& m);
 void register_camera(py::module_& m);
 void register_multipmt(py::module_& m);
 void register_generate_pe_list(py::module_& m);
 void register_arrays(py::module_& m);
+void register_readout_tools(py::module_& m);
 
 }  // namespace pelorin::bindings

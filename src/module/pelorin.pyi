@@ -5,7 +5,7 @@
 
 import os
 from collections.abc import Iterable, Iterator, Mapping
-from typing import ClassVar, Final, Generic, SupportsFloat, SupportsIndex, TypeVar, overload, type_check_only
+from typing import Any, ClassVar, Final, Generic, SupportsFloat, SupportsIndex, TypeVar, overload, type_check_only
 
 import numpy
 from numpy.typing import ArrayLike, NDArray
@@ -242,8 +242,17 @@ def generate_pe_list(
     num_channels: SupportsIndex, pes_per_channel: SupportsIndex, time_interval: SupportsFloat
 ) -> PEListVector: ...
 def records_to_array(
-    records: TarvexTriggerVector | MultiPMTTriggerVector, waveform_samples: SupportsIndex | None = None
+    records: TarvexTriggerVector | MultiPMTTriggerVector,
+    waveform_samples: SupportsIndex | None = None,
+    tot_step: SupportsFloat | None = None,
 ) -> NDArray[numpy.void]: ...
 def pe_list_from_arrays(
     channels: Mapping[int, ArrayLike] | ArrayLike, times: ArrayLike | None = None
 ) -> PEListVector: ...
+def records_to_columns(
+    records: TarvexTriggerVector | MultiPMTTriggerVector, tot_step: SupportsFloat | None = None
+) -> dict[str, NDArray[Any]]: ...
+def simulate_pe_list(
+    model: Tarvex | MultiPMT, pe_list: PEListVector | Mapping[int, ArrayLike] | tuple[ArrayLike, ArrayLike]
+) -> TarvexTriggerVector | MultiPMTTriggerVector: ...
+def analog_signal(model: Tarvex | MultiPMT, pe_times: ArrayLike) -> dict[str, NDArray[numpy.float64]]: ...

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "models/analog_trace.hpp"
 #include "models/burst_calibration.hpp"
 #include "models/input_checks.hpp"
 #include "models/model_state.hpp"
@@ -89,6 +90,13 @@ bool streams(const State& s) {
     return !s.stages_only && s.tot_offsets.forward() && s.tot_offsets.max_offset() <= max_streamed_tot_span;
 }
 
+/// PE times whose impulses, and every index formed from them, the grids hold exactly.
+template <typename State>
+checks::TimeRange pe_time_range(const State& s) {
+    return {s.exact_reach - s.max_delay, false,
+            "times further out leave the range over which this model's time grid is exact"};
+}
+
 /// The readout as the stages compose it: the reference the stream must equal, and the path
 /// of ToT pulses longer than the stream's ring buffer.
 template <typename State>
@@ -167,12 +175,22 @@ const random::MersenneTwister& MultiPMT::engine() const { return state().rng; }
 
 void detail::ReadoutPaths::use_stages(MultiPMT& model) { model.state().stages_only = true; }
 
+AnalogSignal detail::ReadoutPaths::analog_signal(const MultiPMT& model, const std::vector<double>& pe_times) {
+    const MultiPMT::Impl& s = model.state();
+    checks::require_run_times(pe_times, pe_time_range(s), "pe_times");
+    require_analog_memory(pe_times,
+                          std::max(s.adc_sim.pulse_shape.kernel.size(), s.tot_sim.pulse_shape.kernel.size()));
+    const SparseWaveform<double> impulses = next_impulse_train(s, pe_times);
+    return {preamp_output(s.adc_sim, impulses), s.tot_sim.pulse_shape.convolve(impulses)};
+}
+
+AnalogSignal analog_signal(const MultiPMT& model, const std::vector<double>& pe_times) {
+    return detail::ReadoutPaths::analog_signal(model, pe_times);
+}
+
 std::vector<corvane::MultiPMTTrigger> MultiPMT::simulate(const std::vector<double>& pe_times, int channel) {
     Impl& s = state();
-    checks::require_run_times(pe_times,
-                              {s.exact_reach - s.max_delay, false,
-                               "times further out leave the range over which this model's time grid is exact"},
-                              "pe_times");
+    checks::require_run_times(pe_times, pe_time_range(s), "pe_times");
 
     // One impulse train feeds both branches; draws go PMT, then ToT, then ADC.
     // Within the time range every index is exact.

@@ -218,6 +218,13 @@ REFUSED = {  # records_to_array given a camera c and a module m, or pe_list_from
     "string times": (([1], ["a"]), TypeError, "times must be real numbers, not dtype str"),
     "scalar times": (([1], 1.0), ValueError, "times must be one-dimensional, not 0-dimensional"),
     "ragged times": (({1: [1.0, [2.0, 3.0]]},), ValueError, "times of channel 1 do not form an array"),
+    "step for camera records": (lambda c, m: records_to_array(c.simulate([]), tot_step=1e-9), ValueError,
+                                "MultiPMT records only"),
+    "zero step": (lambda c, m: pelorin.records_to_columns(m.simulate([]), 0.0), ValueError, "positive"),
+    "not the records' step": (lambda c, m: records_to_array(m.simulate(PES), tot_step=3e-9), ValueError,
+                              r"time of record 0 \(.*\) is not a whole number of tot_step"),
+    "PE list as a list": (lambda c, m: pelorin.simulate_pe_list(m, [[1], [1e-7]]), TypeError, "not list"),
+    "signal of a string": (lambda c, m: pelorin.analog_signal("camera", PES), TypeError, "not str"),
 }
 
 
