@@ -16,8 +16,10 @@ class MultiPMT;
 /// analog grid and only where the shaped pulses have content.
 struct AnalogSignal {
     /// The ADC's input in LSB before noise: offset + gain x shaped pulse, limited to
-    /// [0, preamp clip]. Outside the samples it is the limited offset.
+    /// [0, preamp clip]. Outside the samples it is `adc_baseline`.
     SparseWaveform<double> adc;
+    /// The ADC's input without signal: the offset, limited to [0, preamp clip].
+    double adc_baseline;
     /// MultiPMT: the ToT discriminator's input before noise, in the normalised amplitude
     /// unit of its threshold (0 outside the samples). Empty for the camera.
     SparseWaveform<double> tot;

@@ -215,7 +215,8 @@ AnalogSignal detail::ReadoutPaths::analog_signal(const Tarvex& model, const std:
     const Tarvex::Impl& s = model.state();
     checks::require_run_times(pe_times, pe_time_range(s), "pe_times");
     require_analog_memory(pe_times, s.adc_sim.pulse_shape.kernel.size());
-    return {preamp_output(s.adc_sim, next_impulse_train(s, pe_times)), SparseWaveform<double>(s.pmt_sim.step)};
+    return {preamp_output(s.adc_sim, next_impulse_train(s, pe_times)), s.adc_sim.preamp_level(0.0),
+            SparseWaveform<double>(s.pmt_sim.step)};
 }
 
 AnalogSignal analog_signal(const Tarvex& model, const std::vector<double>& pe_times) {

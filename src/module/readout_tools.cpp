@@ -60,6 +60,7 @@ py::dict analog_signal_of(const py::object& model, const DoubleArray& pe_times) 
                                           : analog_signal(model.cast<const MultiPMT&>(), times);
     py::dict result;
     put_signal(result, "time", "adc", signal.adc);
+    result["adc_baseline"] = signal.adc_baseline;
     if (!is_camera) {
         put_signal(result, "tot_time", "tot", signal.tot);
     }
@@ -96,7 +97,7 @@ constexpr const char* analog_signal_doc =
 The PMT delays and amplitudes are drawn from a copy of the model's random engine, so they
 are the ones its next simulate(pe_times) call will draw, and the model is left untouched.
 The signals are given on the analog grid where the shaped pulses have content; elsewhere
-the ADC input is its offset (limited to [0, preamp clip]) and the ToT input 0.
+the ADC input is adc_baseline and the ToT input 0.
 
 Parameters
 ----------
@@ -109,8 +110,9 @@ Returns
 -------
 dict
     time and adc: sample times in seconds and the ADC's input in LSB before noise (offset +
-    gain x shaped pulse, limited to [0, preamp clip]); for a MultiPMT also tot_time and
-    tot: the ToT discriminator's input before noise, in the unit of tot_threshold
+    gain x shaped pulse, limited to [0, preamp clip]); adc_baseline: that input without
+    signal (float); for a MultiPMT also tot_time and tot: the ToT discriminator's input
+    before noise, in the unit of tot_threshold
 
 Raises
 ------

@@ -181,7 +181,8 @@ AnalogSignal detail::ReadoutPaths::analog_signal(const MultiPMT& model, const st
     require_analog_memory(pe_times,
                           std::max(s.adc_sim.pulse_shape.kernel.size(), s.tot_sim.pulse_shape.kernel.size()));
     const SparseWaveform<double> impulses = next_impulse_train(s, pe_times);
-    return {preamp_output(s.adc_sim, impulses), s.tot_sim.pulse_shape.convolve(impulses)};
+    return {preamp_output(s.adc_sim, impulses), s.adc_sim.preamp_level(0.0),
+            s.tot_sim.pulse_shape.convolve(impulses)};
 }
 
 AnalogSignal analog_signal(const MultiPMT& model, const std::vector<double>& pe_times) {

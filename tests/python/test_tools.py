@@ -24,7 +24,7 @@ def test_every_pe_list_form_reads_out_as_the_method_and_the_analog_signal_draws_
     records = pelorin.simulate_pe_list(model, FORMS[form])
     assert value_of(records) == value_of(twin.simulate_pe_list(FORMS["PEListVector"]))
     assert value_of(model.simulate(TIMES)) == value_of(twin.simulate(TIMES))  # the sequences went on alike
-    assert set(signal) == ({"time", "adc"} if kind == "tarvex" else {"time", "adc", "tot_time", "tot"})
+    assert set(signal) == {"time", "adc", "adc_baseline"} | (set() if kind == "tarvex" else {"tot_time", "tot"})
 
 
 def test_the_analog_signal_is_what_the_next_readout_digitises(make):
@@ -34,7 +34,7 @@ def test_the_analog_signal_is_what_the_next_readout_digitises(make):
     signal = pelorin.analog_signal(twin, pes)
     record = camera.simulate_external_trigger(pes, [0.0], 4e-7)[0]
     level = dict(zip(np.round(signal["time"] / 1e-9).astype(int), signal["adc"]))
-    expected = [np.floor(level.get(4 * q, 20.0) + 0.5) for q in range(len(record.waveform))]
+    expected = [np.floor(level.get(4 * q, signal["adc_baseline"]) + 0.5) for q in range(len(record.waveform))]
     assert list(record.waveform) == expected and max(expected) > 60
 
 
