@@ -89,15 +89,15 @@ ReadStop find_read_stop(const fs::path& path) {
     return stop;
 }
 
-/// A line holding a word, quoted trimmed and short; other than printable ASCII becomes
-/// '?', so that the message stays valid UTF-8 for the host.
+/// A line holding a word, quoted trimmed and short. Blanks become spaces, other bytes than
+/// printable ASCII '?', so that the message stays valid UTF-8 for the host.
 std::string quoted_line(const std::string& line) {
     const char* const blank = " \t\n\v\f\r";
     const std::size_t first = line.find_first_not_of(blank);
     std::string text = line.substr(first, line.find_last_not_of(blank) + 1 - first);
     for (char& c : text) {
         const auto code = static_cast<unsigned char>(c);
-        c = code < 0x20 || code > 0x7e ? '?' : c;
+        c = std::isspace(code) ? ' ' : code < 0x20 || code > 0x7e ? '?' : c;
     }
     return '"' + (text.size() > 40 ? text.substr(0, 37) + "..." : text) + '"';
 }
