@@ -1,5 +1,6 @@
 #include "pelorin/spectrum.hpp"
 
+#include <array>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -22,11 +23,11 @@ namespace fs = std::filesystem;
 /// `value` in the shortest text that reads back as it, or rounded to `digits` significant
 /// digits; the same in every locale.
 std::string number_text(double value, int digits = 0) {
-    char text[32];
-    const auto end = digits > 0
-                         ? std::to_chars(text, text + sizeof text, value, std::chars_format::general, digits)
-                         : std::to_chars(text, text + sizeof text, value);
-    return std::string(text, end.ptr);
+    std::array<char, 32> text{};
+    char* const last = text.data() + text.size();
+    const auto end = digits > 0 ? std::to_chars(text.data(), last, value, std::chars_format::general, digits)
+                                : std::to_chars(text.data(), last, value);
+    return {text.data(), end.ptr};
 }
 
 /// Throws `problem` naming the file and its points `first` to `last` (0-based) with their values.
@@ -97,7 +98,7 @@ std::string quoted_line(const std::string& line) {
     std::string text = line.substr(first, line.find_last_not_of(blank) + 1 - first);
     for (char& c : text) {
         const auto code = static_cast<unsigned char>(c);
-        c = std::isspace(code) ? ' ' : code < 0x20 || code > 0x7e ? '?' : c;
+        c = std::isspace(code) != 0 ? ' ' : code < 0x20 || code > 0x7e ? '?' : c;
     }
     return '"' + (text.size() > 40 ? text.substr(0, 37) + "..." : text) + '"';
 }
@@ -107,7 +108,7 @@ const char* format_hint(const ReadStop& stop) {
     if (stop.word.front() == '#') {
         return "; the format has no comments";
     }
-    if (stop.numbers == 0 && std::isalpha(static_cast<unsigned char>(stop.word.front()))) {
+    if (stop.numbers == 0 && std::isalpha(static_cast<unsigned char>(stop.word.front())) != 0) {
         return "; the format has no header line";
     }
     if (stop.word.find(',') != std::string::npos) {
