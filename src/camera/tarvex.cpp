@@ -169,8 +169,8 @@ Tarvex::Tarvex(const std::filesystem::path& time_spectrum, const std::filesystem
     const Spectrum amplitudes = read_density_spectrum(amplitude_spectrum);
     PiecewiseLinearPMTSim pmt_sim = make_pmt_sim(times, amplitudes, pmt_time_step);
 
-    const Spectrum shape =
-        read_pulse_shape(pulse_shape, pmt_time_step, "Pulse shape time step does not match PMT step.");
+    const Spectrum shape = read_pulse_shape(
+        pulse_shape, {pmt_time_step, "pmt_time_step", "Pulse shape time step does not match PMT step."});
     // Only the y column enters the kernel: its first tap acts at zero delay.
     ADCSim adc_sim(adc_step, SparseConvolution<double>{pmt_time_step, shape.second}, jitter, gain, offset,
                    preamp_clip, noise, clip);

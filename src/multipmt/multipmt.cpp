@@ -135,12 +135,12 @@ MultiPMT::MultiPMT(const std::filesystem::path& time_spectrum, const std::filesy
     PiecewiseLinearPMTSim pmt_sim = make_pmt_sim(times, amplitudes, pmt_time_step);
 
     // The ADC shape is read and checked before the ToT shape.
-    Spectrum adc_shape =
-        read_pulse_shape(adc_pulse_shape, pmt_time_step, "Pulse shape time step does not match PMT step.");
+    Spectrum adc_shape = read_pulse_shape(
+        adc_pulse_shape, {pmt_time_step, "pmt_time_step", "Pulse shape time step does not match PMT step."});
     ADCSim adc_sim(adc_step, SparseConvolution<double>{pmt_time_step, std::move(adc_shape.second)}, adc_jitter,
                    adc_gain, adc_offset, adc_clip, adc_noise, adc_clip);
-    Spectrum tot_shape =
-        read_pulse_shape(tot_pulse_shape, tot_step, "ToT pulse shape time step does not match ToT step.");
+    Spectrum tot_shape = read_pulse_shape(
+        tot_pulse_shape, {tot_step, "tot_step", "ToT pulse shape time step does not match ToT step."});
     ToTSim tot_sim(tot_step, SparseConvolution<double>{tot_step, std::move(tot_shape.second)}, tot_threshold,
                    tot_dead_time, tot_noise, tot_jitter);
     // A negative seed enters as its two's-complement low 32 bits.

@@ -71,14 +71,58 @@ TEST(ReadSpectrum, PairsNumbersUntilUnpairedNumberOrText) {
     for (const auto& [text, spectrum] : cases) {
         EXPECT_EQ(Tarvex::read_spectrum(TempFile(text)), spectrum) << text;
     }
-    for (const char* text : {"", "1 2\n", "1 2 3", "time amplitude\n0 1\n1 2\n", "0,1\n1,2\n"}) {
-        EXPECT_TRUE(throws_with<std::ios_base::failure>([&] { Tarvex::read_spectrum(TempFile(text)); },
-                                                        "Spectrum file must contain at least two data points."))
-            << text;
+}
+
+TEST(ReadSpectrum, RefusalsNameTheFileAndWhereReadingStopped) {
+    // File text, message after the path.
+    const std::pair<const char*, const char*> short_files[] = {
+        {"", " is empty."},
+        {" \n\t\n", " is empty."},
+        {"1 2\n", " holds 2 numbers."},
+        {"1 2 3", " holds 3 numbers."},
+        {"time amplitude\n0 1\n1 2\n",
+         ": reading stopped at line 1, \"time amplitude\"; the format has no header line."},
+        {"0 1\n  # t/s y\r\n1 2\n", ": reading stopped at line 2, \"# t/s y\"; the format has no comments."},
+        {"0,1\n1,2\n", ": reading stopped at line 1, \"0,1\"; numbers are separated by whitespace, not commas."},
+        {"0 1\n\n2 1e400\n", ": reading stopped at line 3, \"2 1e400\"."},  // out of range: the stream fails
+        {"0 1\nthe line 2 that holds more than forty characters\n",
+         ": reading stopped at line 2, \"the line 2 that holds more than forty...\"."},
+        {"\xb5s\t1\x01\n", ": reading stopped at line 1, \"?s 1?\"."},  // stays valid UTF-8
+    };
+    for (const auto& [text, tail] : short_files) {
+        const TempFile file(text);
+        EXPECT_EQ(failure_message([&] { Tarvex::read_spectrum(file); }),
+                  "Spectrum file must contain at least two data points. " + file.path.string() + tail);
     }
-    const Path missing = TempFile("").gone();
-    EXPECT_TRUE(throws_with<std::ios_base::failure>([&] { Tarvex::read_spectrum(missing); },
-                                                    "Failed to open spectrum file: " + missing.native()));
+    const std::pair<Path, std::string> unopened[] = {
+        {TempFile("").gone(), "No such file."},
+        {"pelorin-no-such-spectrum.txt",
+         "No such file relative to the working directory " + std::filesystem::current_path().string() + "."},
+        {std::filesystem::temp_directory_path(), "It is a directory."},  // opens, but reads nothing
+    };
+    for (const auto& [path, reason] : unopened) {
+        EXPECT_EQ(failure_message([&] { Tarvex::read_spectrum(path); }),
+                  "Failed to open spectrum file: " + path.string() + ". " + reason);
+    }
+}
+
+TEST(CheckSpectrum, RefusalsNameTheFileAndTheOffendingPoints) {
+    const std::tuple<Spectrum, const char*, const char*> cases[] = {
+        {{{1, 2}, {1, INFINITY}}, "holds a value that is not finite", "Point 2 is (2, inf)."},
+        {{{1, 3, 2}, {1, -1, 1}}, "holds a negative density", "Point 2 is (3, -1)."},
+        {{{1, 3, 3}, {1, 1, 1}}, "abscissae must be strictly increasing", "Point 2 is (3, 1), point 3 is (3, 1)."},
+        {{{1, 2}, {0, 0}}, "densities must enclose a positive, finite area", "The area is 0."},
+        {{{0, 1e-300, 2e-300}, {0, 1e300, 0}},
+         "densities are too narrow or too steep to sample",
+         "Point 1 is (0, 0), point 2 is (1e-300, 1e+300)."},
+    };
+    for (const auto& [spectrum, problem, detail] : cases) {
+        EXPECT_EQ(failure_message([&] { check_density_spectrum(spectrum, "s.txt"); }),
+                  std::string("Spectrum file ") + problem + ": s.txt. " + detail);
+    }
+    const Spectrum shape{{0, NAN}, {1, 1}};
+    EXPECT_EQ(failure_message([&] { check_pulse_shape_values(shape, "p.txt"); }),
+              "Pulse shape file holds a value that is not finite: p.txt. Point 2 is (nan, 1).");
 }
 
 TEST(TriggerSim, WorkedCasesOfWindowsThresholdAndDivision) {

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <ios>
 #include <map>
 #include <random>
 #include <stdexcept>
@@ -132,6 +133,19 @@ testing::AssertionResult throws_with(Call&& call, const std::string& part) {
         return testing::AssertionFailure() << "message \"" << e.what() << '"';
     }
     return testing::AssertionFailure() << "nothing thrown";
+}
+
+/// what() of the std::ios_base::failure that `call` throws, "" if it throws none; a file
+/// error must keep the code C++ callers test for.
+template <typename Call>
+std::string failure_message(Call&& call) {
+    try {
+        call();
+    } catch (const std::ios_base::failure& e) {
+        EXPECT_EQ(e.code(), std::io_errc::stream) << e.what();
+        return e.what();
+    }
+    return "";
 }
 
 }  // namespace pelorin::test

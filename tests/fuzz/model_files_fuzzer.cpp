@@ -61,7 +61,7 @@ void read_alone(const Files& files) {
         } catch (const std::ios_base::failure&) {
         }
         try {
-            pelorin::read_pulse_shape(file, 1e-9, "spacing");
+            pelorin::read_pulse_shape(file, {1e-9, "pmt_time_step", "spacing"});
         } catch (const std::ios_base::failure&) {
         }
     }

@@ -71,6 +71,26 @@ def test_unusable_constructor_input_names_the_culprit(make, tmp_path, kind, name
         make(kind, **{name: value})
 
 
+FILE_ERRORS = [  # (model, file argument, content, message, what the message adds after the path)
+    ("tarvex", "time_spectrum", "time density\n1e-8 1\n2e-8 1\n",
+     "Spectrum file must contain at least two data points.",
+     ': reading stopped at line 1, "time density"; the format has no header line.'),
+    ("tarvex", "pulse_shape", "0 0\n2e-9 1\n4e-9 0\n", "Pulse shape time step does not match PMT step.",
+     ": points 1 and 2 lie 2e-09 s apart, pmt_time_step is 1e-09 s."),
+    ("multipmt", "tot_pulse_shape", "0 0\n1e-9 1\n2e-9 0\n", "ToT pulse shape time step does not match ToT step.",
+     ": points 1 and 2 lie 1e-09 s apart, tot_step is 2e-09 s."),
+]
+
+
+@pytest.mark.parametrize("kind, name, content, message, found", FILE_ERRORS)
+def test_file_errors_open_with_their_message_then_name_the_file_and_what_is_wrong(make, tmp_path, kind, name, content,
+                                                                                   message, found):
+    (path := tmp_path / "bad.txt").write_text(content)
+    with pytest.raises(RuntimeError) as error:
+        make(kind, **{name: path})
+    assert str(error.value) == f"{message} {path}{found}"  # no text of the stream's error category
+
+
 def test_argument_kinds_and_early_triggers_warn_by_default_on_the_error_stream(make, capfd):
     kinds = dict(trigger_kernel=pelorin.IntVector([1, 1]), gain=50, seed=np.int32(42))
     pes = [-3e-8, 1e-7]  # the first readout window opens before time 0
