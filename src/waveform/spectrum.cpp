@@ -120,12 +120,12 @@ const char* format_hint(const ReadStop& stop) {
 /// The error for a file that gave fewer than two pairs, found by reading it again: the
 /// reading itself keeps no line structure.
 std::string short_file_message(const fs::path& path) {
+    const std::string message = "Spectrum file must contain at least two data points. " + path.string();
     std::error_code error;
     if (fs::is_directory(path, error)) {  // opens as a stream that reads nothing
-        return open_failure(path);
+        return message + " is a directory.";
     }
     const ReadStop stop = find_read_stop(path);
-    const std::string message = "Spectrum file must contain at least two data points. " + path.string();
     if (stop.line > 0) {
         return message + ": reading stopped at line " + std::to_string(stop.line) + ", " +
                quoted_line(stop.line_text) + format_hint(stop) + ".";

@@ -98,12 +98,14 @@ TEST(ReadSpectrum, RefusalsNameTheFileAndWhereReadingStopped) {
         {TempFile("").gone(), "No such file."},
         {"pelorin-no-such-spectrum.txt",
          "No such file relative to the working directory " + std::filesystem::current_path().string() + "."},
-        {std::filesystem::temp_directory_path(), "It is a directory."},  // opens, but reads nothing
     };
     for (const auto& [path, reason] : unopened) {
         EXPECT_EQ(failure_message([&] { Tarvex::read_spectrum(path); }),
                   "Failed to open spectrum file: " + path.string() + ". " + reason);
     }
+    const Path directory = std::filesystem::temp_directory_path();  // opens, but reads nothing
+    EXPECT_EQ(failure_message([&] { Tarvex::read_spectrum(directory); }),
+              "Spectrum file must contain at least two data points. " + directory.string() + " is a directory.");
 }
 
 TEST(CheckSpectrum, RefusalsNameTheFileAndTheOffendingPoints) {
