@@ -12,6 +12,13 @@
 
 namespace pelorin {
 
+/// The PMT stage's draws for one PE: the delay of its pulse after the PE time (seconds) and
+/// its amplitude.
+struct PEDraw {
+    double delay;
+    double amplitude;
+};
+
 /// Turns PE times into an impulse train: each PE becomes one sample at its time plus a
 /// random delay, carrying a random amplitude (normalised units).
 template <typename T, typename TimeDistribution, typename AmplitudeDistribution>
@@ -21,22 +28,30 @@ struct PMTSim {
     double step;  ///< analog grid spacing in seconds
 
     /// The impulse of one PE at `time`: two draws, delay then amplitude; it lands at the
-    /// grid index of the delayed time.
+    /// grid index of the delayed time. The draws go to `drawn` where given.
     template <typename Engine>
-    std::pair<std::int64_t, T> draw_impulse(double time, Engine& rng) {
+    std::pair<std::int64_t, T> draw_impulse(double time, Engine& rng, PEDraw* drawn = nullptr) {
         const double delay = time_distribution(rng);
         const T amplitude = amplitude_distribution(rng);
+        if (drawn != nullptr) {
+            *drawn = {delay, static_cast<double>(amplitude)};
+        }
         return {time_to_index(delay + time, step), amplitude};
     }
 
-    /// One impulse per PE, PE after PE in the given order.
+    /// One impulse per PE, PE after PE in the given order; each PE's draws go to `drawn`
+    /// where given (resized to one per PE).
     template <typename Engine>
-    SparseWaveform<T> simulate(const std::vector<double>& pe_times, Engine& rng) {
+    SparseWaveform<T> simulate(const std::vector<double>& pe_times, Engine& rng,
+                               std::vector<PEDraw>* drawn = nullptr) {
         SparseWaveform<T> waveform(step);
         std::vector<typename SparseWaveform<T>::Sample> impulses;
         impulses.reserve(pe_times.size());
-        for (const double time : pe_times) {
-            impulses.push_back(draw_impulse(time, rng));
+        if (drawn != nullptr) {
+            drawn->resize(pe_times.size());
+        }
+        for (std::size_t n = 0; n < pe_times.size(); ++n) {
+            impulses.push_back(draw_impulse(pe_times[n], rng, drawn != nullptr ? drawn->data() + n : nullptr));
         }
         // Unsorted PE times would make one-by-one insertion quadratic; the stable
         // merge keeps the PE order of the sums at each index.

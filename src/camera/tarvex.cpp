@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 
@@ -11,9 +12,11 @@
 #include "models/burst_calibration.hpp"
 #include "models/input_checks.hpp"
 #include "models/model_state.hpp"
+#include "models/pe_truth.hpp"
 #include "models/readout_paths.hpp"
 #include "pelorin/adc_sim.hpp"
 #include "pelorin/pmt_sim.hpp"
+#include "pelorin/readout.hpp"
 #include "pelorin/trigger_sim.hpp"
 #include "stream/adc_stream.hpp"
 #include "stream/exact_grid.hpp"
@@ -93,7 +96,7 @@ void force_windows(const std::vector<double>& trigger_times, double readout_wind
 /// the path of windows that reach back further than the stream keeps samples.
 template <typename State>
 std::vector<corvane::TarvexTrigger> triggered_readout_of_stages(State& s, const SparseWaveform<double>& analog,
-                                                                int channel) {
+                                                                int channel, std::vector<double>& starts) {
     const SparseWaveform<unsigned short> adc = s.adc_sim.simulate(analog, s.rng);
     const std::vector<double> trigger_times = s.trigger_sim.simulate(adc);
     std::vector<corvane::TarvexTrigger> records;
@@ -113,8 +116,62 @@ std::vector<corvane::TarvexTrigger> triggered_readout_of_stages(State& s, const 
             time = corvane::split_readout_time(start);
         }
         records.push_back(corvane::make_tarvex_trigger(channel, time, std::move(samples), s.offset));
+        starts.push_back(start);
     }
     return records;
+}
+
+/// The analog runs that the zero-valued samples forced over the windows make the ADC cover,
+/// merged: each forced sample stores the pulse span after it once shaped.
+std::vector<stream::Run> forced_runs(const std::vector<double>& trigger_times, double readout_window,
+                                     double half_pulse, double step, std::int64_t span) {
+    std::vector<stream::Run> forced;
+    // The forced samples of one window come in ascending order, so its runs form as they come.
+    force_windows(trigger_times, readout_window, half_pulse, step, [&](std::int64_t index) {
+        if (!forced.empty() && index >= forced.back().first && index <= forced.back().last + 1) {
+            forced.back().last = std::max(forced.back().last, index + span);
+        } else {
+            forced.push_back({index, index + span});
+        }
+    });
+    return stream::merge_runs(std::move(forced));
+}
+
+/// The stages' forcing: zero-valued analog samples added over the windows.
+void add_forced_samples(SparseWaveform<double>& analog, const std::vector<double>& trigger_times,
+                        double readout_window, double half_pulse) {
+    std::vector<SparseWaveform<double>::Sample> forced;
+    force_windows(trigger_times, readout_window, half_pulse, analog.step,
+                  [&](std::int64_t index) { forced.emplace_back(index, 0.0); });
+    analog.add_samples(std::move(forced));
+}
+
+/// The span of a continuous readout: the caller's, checked, or that of the PEs with the
+/// delays, the pulse and the window margins (nothing without PEs).
+template <typename State>
+std::optional<TimeSpan> continuous_span(const State& s, const std::vector<double>& pe_times,
+                                        const std::optional<TimeSpan>& given) {
+    const double adc_step = s.adc_sim.adc_step;
+    const double margin = static_cast<double>(window_margin(s.trigger_sim.trigger_kernel.kernel.size(),
+                                                            s.waveform_samples, s.trigger_offset)) *
+                          adc_step;
+    TimeSpan span{};
+    if (given) {
+        span = checks::checked_span(*given);
+    } else if (pe_times.empty()) {
+        return std::nullopt;
+    } else {
+        const auto [earliest, latest] = std::minmax_element(pe_times.begin(), pe_times.end());
+        span = {std::max(0.0, *earliest - s.max_delay - margin),
+                *latest + s.max_delay + s.pulse_duration + margin};
+        if (!(span.start < span.stop)) {
+            return std::nullopt;
+        }
+    }
+    // Every window read from the span ends within the margin after it.
+    checks::require_run_times({span.stop + margin}, pe_time_range(s), "span stop (with the window margin)");
+    checks::require_span_samples(span, adc_step, 0.5 * s.pulse_duration, "the ADC");
+    return span;
 }
 
 /// The externally triggered readout as the stages compose it: the reference the stream must equal.
@@ -123,10 +180,7 @@ std::vector<corvane::TarvexTrigger> external_readout_of_stages(State& s, const s
                                                                const std::vector<double>& trigger_times,
                                                                double readout_window, int channel) {
     SparseWaveform<double> analog = s.pmt_sim.simulate(pe_times, s.rng);
-    std::vector<SparseWaveform<double>::Sample> forced;
-    force_windows(trigger_times, readout_window, 0.5 * s.pulse_duration, analog.step,
-                  [&](std::int64_t index) { forced.emplace_back(index, 0.0); });
-    analog.add_samples(std::move(forced));
+    add_forced_samples(analog, trigger_times, readout_window, 0.5 * s.pulse_duration);
     const SparseWaveform<unsigned short> adc = s.adc_sim.simulate(analog, s.rng);
     std::vector<corvane::TarvexTrigger> records;
     records.reserve(trigger_times.size());
@@ -224,26 +278,59 @@ AnalogSignal analog_signal(const Tarvex& model, const std::vector<double>& pe_ti
 }
 
 std::vector<corvane::TarvexTrigger> Tarvex::simulate(const std::vector<double>& pe_times, int channel) {
-    Impl& s = state();
+    return detail::ReadoutPaths::read_out(*this, pe_times, channel, {});
+}
+
+std::vector<corvane::TarvexTrigger> read_out(Tarvex& model, const std::vector<double>& pe_times, int channel,
+                                             const ReadoutOptions& options) {
+    return detail::ReadoutPaths::read_out(model, pe_times, channel, options);
+}
+
+std::vector<corvane::TarvexTrigger> detail::ReadoutPaths::read_out(Tarvex& model,
+                                                                   const std::vector<double>& pe_times,
+                                                                   int channel, const ReadoutOptions& options) {
+    Tarvex::Impl& s = model.state();
     const double pmt_step = s.pmt_sim.step;
     checks::require_run_times(pe_times, pe_time_range(s), "pe_times");
     checks::require_memory(2.0 * static_cast<double>(s.waveform_samples),
                            "One readout window of waveform_samples");
+    const std::optional<TimeSpan> span =
+        options.continuous ? continuous_span(s, pe_times, options.span) : std::nullopt;
+    // The ADC runs over the span as it runs over one external-trigger window.
+    const std::vector<double> span_start = span ? std::vector<double>{span->start} : std::vector<double>{};
+    const double span_length = span ? span->stop - span->start : 0.0;
+    std::vector<PEDraw>* const drawn = options.truth != nullptr ? &options.truth->draws : nullptr;
 
+    std::vector<corvane::TarvexTrigger> records;
+    std::vector<double> starts;
     // Within the time range every index is exact; the stream also needs windows that reach
     // back no further than the samples it keeps.
     if (s.stages_only || -static_cast<std::int64_t>(s.trigger_offset) > stream::longest_look_back) {
-        return triggered_readout_of_stages(s, s.pmt_sim.simulate(pe_times, s.rng), channel);
+        SparseWaveform<double> analog = s.pmt_sim.simulate(pe_times, s.rng, drawn);
+        if (span) {
+            add_forced_samples(analog, span_start, span_length, 0.5 * s.pulse_duration);
+        }
+        records = triggered_readout_of_stages(s, analog, channel, starts);
+    } else {
+        random::MersenneTwister& rng = s.rng;
+        const std::vector<Impulse> impulses = stream::draw_impulses(s.pmt_sim, pe_times, rng, drawn);
+        // Pulses of single PEs make at most about one window each; untouched room costs nothing.
+        stream::TriggeredReadout readout(s.trigger_sim, {s.trigger_offset, s.offset, s.early_handling, channel},
+                                         impulses.size() / 2 + 16);
+        const auto pulse_span = static_cast<std::int64_t>(s.adc_sim.pulse_shape.kernel.size()) - 1;
+        const std::vector<stream::Run> forced =
+            forced_runs(span_start, span_length, 0.5 * s.pulse_duration, pmt_step, pulse_span);
+        const ADCSampling sampling = s.adc_sim.sampling(pmt_step, rng);
+        stream::stream_adc_runs(s.adc_sim, stream::Coverage(impulses, pulse_span, span ? &forced : nullptr),
+                                impulses, sampling, rng, readout);
+        records = readout.finish();
+        starts = readout.record_starts();
     }
-    random::MersenneTwister& rng = s.rng;
-    const std::vector<Impulse> impulses = stream::draw_impulses(s.pmt_sim, pe_times, rng);
-    // Pulses of single PEs make at most about one window each; untouched room costs nothing.
-    stream::TriggeredReadout readout(s.trigger_sim, {s.trigger_offset, s.offset, s.early_handling, channel},
-                                     impulses.size() / 2 + 16);
-    const auto span = static_cast<std::int64_t>(s.adc_sim.pulse_shape.kernel.size()) - 1;
-    const ADCSampling sampling = s.adc_sim.sampling(pmt_step, rng);
-    stream::stream_adc_runs(s.adc_sim, stream::Coverage(impulses, span), impulses, sampling, rng, readout);
-    return readout.finish();
+    if (options.truth != nullptr) {
+        assign_to_windows(pe_times, starts, static_cast<double>(s.waveform_samples) * s.adc_sim.adc_step,
+                          *options.truth);
+    }
+    return records;
 }
 
 std::vector<corvane::TarvexTrigger> Tarvex::simulate_external_trigger(const std::vector<double>& pe_times,
@@ -281,17 +368,9 @@ std::vector<corvane::TarvexTrigger> Tarvex::simulate_external_trigger(const std:
     }
     random::MersenneTwister& rng = s.rng;
     const std::vector<Impulse> impulses = stream::draw_impulses(s.pmt_sim, pe_times, rng);
-    // Each forced sample stores the pulse span after it once shaped; the forced samples of
-    // one window come in ascending order, so its runs form as they come.
     const auto span = static_cast<std::int64_t>(s.adc_sim.pulse_shape.kernel.size()) - 1;
-    std::vector<stream::Run> forced;
-    force_windows(trigger_times, readout_window, half_pulse, pmt_step, [&](std::int64_t index) {
-        if (!forced.empty() && index >= forced.back().first && index <= forced.back().last + 1) {
-            forced.back().last = std::max(forced.back().last, index + span);
-        } else {
-            forced.push_back({index, index + span});
-        }
-    });
+    const std::vector<stream::Run> windows_covered =
+        forced_runs(trigger_times, readout_window, half_pulse, pmt_step, span);
 
     const double adc_step = s.adc_sim.adc_step;
     std::vector<std::pair<std::int64_t, std::int64_t>> windows;
@@ -301,7 +380,6 @@ std::vector<corvane::TarvexTrigger> Tarvex::simulate_external_trigger(const std:
     }
     stream::WindowUnion union_of_windows(windows);
     const ADCSampling sampling = s.adc_sim.sampling(pmt_step, rng);
-    const std::vector<stream::Run> windows_covered = stream::merge_runs(std::move(forced));
     stream::stream_adc(s.adc_sim, stream::Coverage(impulses, span, &windows_covered), impulses, sampling, rng,
                        union_of_windows);
 

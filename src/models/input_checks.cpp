@@ -122,4 +122,27 @@ void require_run_times(const std::vector<double>& times, const TimeRange& range,
     }
 }
 
+TimeSpan checked_span(const TimeSpan& span) {
+    require_finite(span.start, "span start");
+    require_finite(span.stop, "span stop");
+    if (!(span.start >= 0.0)) {
+        fail("span start", "at least 0 (the run start)", span.start);
+    }
+    if (!(span.stop >= span.start)) {
+        fail("span stop", "at least the span start", span.stop);
+    }
+    return span;
+}
+
+void require_span_samples(const TimeSpan& span, double step, double forcing_step, const char* what) {
+    constexpr double most = 2147483648.0;  // 2^31
+    const double length = span.stop - span.start;
+    if (!(length / step <= most) || !(length <= forcing_step * most)) {
+        std::ostringstream message;
+        message << "span of " << length << " s needs more than 2^31 samples of " << what
+                << "; read out long runs in blocks";
+        throw std::length_error(message.str());
+    }
+}
+
 }  // namespace pelorin::checks

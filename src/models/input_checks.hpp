@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "pelorin/readout.hpp"
+
 // Checks of model arguments that would otherwise reach undefined behaviour (division
 // by zero, out-of-range float-to-integer conversions) or endless loops. Each throws
 // std::invalid_argument with a message that names the argument.
@@ -41,5 +43,12 @@ void require_memory(double bytes, const char* what);
 
 /// Finite times within the range.
 void require_run_times(const std::vector<double>& times, const TimeRange& range, const char* name);
+
+/// A span of a continuous readout as given: finite, from 0 on, not ending before it starts.
+TimeSpan checked_span(const TimeSpan& span);
+
+/// Refuses a span over which `what` would take more than 2^31 samples of `step`, or whose
+/// forcing in steps of `forcing_step` would.
+void require_span_samples(const TimeSpan& span, double step, double forcing_step, const char* what);
 
 }  // namespace pelorin::checks

@@ -220,6 +220,8 @@ std::optional<double> to_tot_step(const py::handle& tot_step) {
     return step;
 }
 
+}  // namespace
+
 py::array records_to_array(const py::object& records, const py::object& waveform_samples,
                            const py::object& tot_step) {
     if (py::isinstance<HostVector<corvane::TarvexTrigger>>(records)) {
@@ -237,6 +239,8 @@ py::array records_to_array(const py::object& records, const py::object& waveform
     throw py::type_error("records must be a TarvexTriggerVector or a MultiPMTTriggerVector, not " +
                          type_name(records));
 }
+
+namespace {
 
 /// Each window's own samples as an array of its own, in an object array of one per record.
 py::array waveform_column(const CameraRecords& records) {
@@ -344,7 +348,10 @@ std::vector<int> checked_channels(const py::array& values) {
     return channels;
 }
 
-PEList pe_list_from_pairs(const py::handle& channel_values, const py::handle& time_values) {
+/// The PE list of (channel, time) pairs; `entry_of_pe`, where given, receives the entry
+/// that each PE went to.
+PEList pe_list_from_pairs(const py::handle& channel_values, const py::handle& time_values,
+                          std::vector<std::size_t>* entry_of_pe = nullptr) {
     const py::array channel_array = numeric_vector(channel_values, "channels", "iu", "integers");
     const TimeArray times = finite_times(time_values, "times");
     if (channel_array.size() != times.size()) {
@@ -367,6 +374,9 @@ PEList pe_list_from_pairs(const py::handle& channel_values, const py::handle& ti
             entry = found->second;
         }
         pe_list[entry].second.push_back(times.data()[i]);
+        if (entry_of_pe != nullptr) {
+            entry_of_pe->push_back(entry);
+        }
     }
     return pe_list;
 }
@@ -410,6 +420,36 @@ PEList pe_list_from_arrays(const py::object& channels, const py::object& times) 
 }
 
 }  // namespace
+
+LabelledPEList labelled_pe_list_of(const py::handle& pes) {
+    const bool triple = py::isinstance<py::tuple>(pes) && py::len(pes) == 3;
+    if (!triple) {
+        LabelledPEList labelled{pe_list_of(pes), {}};
+        for (const auto& entry : labelled.pe_list) {
+            labelled.sources.emplace_back(entry.second.size(), std::uint8_t{0});
+        }
+        return labelled;
+    }
+    const auto parts = py::reinterpret_borrow<py::tuple>(pes);
+    const auto labels = contiguous<std::int64_t>(numeric_vector(parts[2], "sources", "iu", "integers"), "sources");
+    for (py::ssize_t i = 0; i < labels.size(); ++i) {
+        if (labels.data()[i] < 0 || labels.data()[i] > 255) {
+            throw py::value_error("source label " + std::to_string(labels.data()[i]) + " (index " +
+                                  std::to_string(i) + ") lies outside 0 to 255");
+        }
+    }
+    std::vector<std::size_t> entry_of_pe;
+    LabelledPEList labelled{pe_list_from_pairs(parts[0], parts[1], &entry_of_pe), {}};
+    if (static_cast<std::size_t>(labels.size()) != entry_of_pe.size()) {
+        throw py::value_error("sources and times differ in length (" + std::to_string(labels.size()) + " and " +
+                              std::to_string(entry_of_pe.size()) + ")");
+    }
+    labelled.sources.resize(labelled.pe_list.size());
+    for (std::size_t i = 0; i < entry_of_pe.size(); ++i) {
+        labelled.sources[entry_of_pe[i]].push_back(static_cast<std::uint8_t>(labels.data()[i]));
+    }
+    return labelled;
+}
 
 PEList pe_list_of(const py::handle& pes) {
     if (py::isinstance(pes, py::module_::import("collections.abc").attr("Mapping"))) {

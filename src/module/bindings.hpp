@@ -94,6 +94,18 @@ void def_calibration_and_pe_list(py::class_<Model>& cls, const char* pe_list_doc
 /// pe_list_from_arrays takes them; TypeError for anything else.
 PEList pe_list_of(const py::handle& pes);
 
+/// A PE list with a source label per PE, entry by entry: from a tuple (channels, times,
+/// sources) with uint8-convertible labels, or any form of pe_list_of with label 0.
+struct LabelledPEList {
+    PEList pe_list;
+    std::vector<std::vector<std::uint8_t>> sources;
+};
+LabelledPEList labelled_pe_list_of(const py::handle& pes);
+
+/// Records as records_to_array gives them.
+py::array records_to_array(const py::object& records, const py::object& waveform_samples,
+                           const py::object& tot_step);
+
 void register_containers(py::module_& m);
 void register_camera(py::module_& m);
 void register_multipmt(py::module_& m);

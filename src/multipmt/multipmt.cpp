@@ -11,6 +11,7 @@
 #include "models/burst_calibration.hpp"
 #include "models/input_checks.hpp"
 #include "models/model_state.hpp"
+#include "models/pe_truth.hpp"
 #include "models/readout_paths.hpp"
 #include "pelorin/adc_sim.hpp"
 #include "pelorin/pmt_sim.hpp"
@@ -112,6 +113,85 @@ std::vector<corvane::MultiPMTTrigger> readout_of_stages(State& s, const SparseWa
     return records;
 }
 
+/// The run of analog indices [first, last] at which a continuous readout forces zero-valued
+/// samples: the caller's span, checked, or that of the PEs with the delays and the pulse,
+/// dead-time and sample-delay margins; none without PEs.
+template <typename State>
+std::optional<stream::Run> forced_indices(const State& s, const std::vector<double>& pe_times,
+                                          const std::optional<TimeSpan>& given) {
+    const double step = s.pmt_sim.step;
+    const double margin = static_cast<double>(s.tot_sim.pulse_shape.kernel.size()) * s.tot_sim.tdc_step +
+                          static_cast<double>(s.adc_sim.pulse_shape.kernel.size()) * step +
+                          std::fabs(s.sample_delay) + std::fabs(s.tot_sim.dead_time);
+    TimeSpan span{};
+    if (given) {
+        span = checks::checked_span(*given);
+    } else if (pe_times.empty()) {
+        return std::nullopt;
+    } else {
+        const auto [earliest, latest] = std::minmax_element(pe_times.begin(), pe_times.end());
+        span = {std::max(0.0, *earliest - s.max_delay - margin), *latest + s.max_delay + margin};
+    }
+    checks::require_run_times({span.stop + margin}, pe_time_range(s), "span stop (with the pulse margin)");
+    checks::require_span_samples(span, step, step, "the ToT discriminator");
+    const std::int64_t first = time_to_index(span.start, step);
+    const std::int64_t end = time_to_index(span.stop, step);
+    if (end <= first) {
+        return std::nullopt;
+    }
+    return stream::Run{first, end - 1};
+}
+
+/// The stages' forcing: a zero-valued analog sample at every index of the run.
+void add_zero_samples(SparseWaveform<double>& analog, stream::Run run) {
+    checks::require_memory(static_cast<double>(run.last - run.first + 1) *
+                               static_cast<double>(sizeof(SparseWaveform<double>::Sample)),
+                           "The forced samples of the span");
+    std::vector<SparseWaveform<double>::Sample> forced;
+    forced.reserve(static_cast<std::size_t>(run.last - run.first + 1));
+    for (std::int64_t p = run.first; p <= run.last; ++p) {
+        forced.emplace_back(p, 0.0);
+    }
+    analog.add_samples(std::move(forced));
+}
+
+template <typename State>
+std::vector<corvane::MultiPMTTrigger> hits_of(State& s, const std::vector<double>& pe_times, int channel,
+                                              const std::optional<stream::Run>& forced,
+                                              std::vector<PEDraw>* drawn) {
+    // One impulse train feeds both branches; draws go PMT, then ToT, then ADC.
+    // Within the time range every index is exact.
+    if (!streams(s)) {
+        SparseWaveform<double> analog = s.pmt_sim.simulate(pe_times, s.rng, drawn);
+        if (forced) {
+            add_zero_samples(analog, *forced);
+        }
+        return readout_of_stages(s, analog, channel);
+    }
+    random::MersenneTwister& rng = s.rng;
+    const std::vector<Impulse> impulses = stream::draw_impulses(s.pmt_sim, pe_times, rng, drawn);
+    const std::vector<stream::Run> tot_forced =
+        forced ? stream::tap_runs(s.tot_offsets, s.tot_sim.pulse_shape.kernel.size(), *forced)
+               : std::vector<stream::Run>{};
+    const std::vector<ToTHit> hits =
+        stream::stream_tot(s.tot_sim, impulses, s.tot_offsets, s.pmt_sim.step, rng, tot_forced);
+    HitSamples samples(hits, s.sample_delay, s.adc_sim.adc_step);
+    const ADCSampling sampling = s.adc_sim.sampling(s.pmt_sim.step, rng);
+    const auto span = static_cast<std::int64_t>(s.adc_sim.pulse_shape.kernel.size()) - 1;
+    const std::vector<stream::Run> adc_forced =
+        forced ? std::vector<stream::Run>{{forced->first, forced->last + span}} : std::vector<stream::Run>{};
+    stream::stream_adc(s.adc_sim, stream::Coverage(impulses, span, forced ? &adc_forced : nullptr), impulses,
+                       sampling, rng, samples);
+
+    std::vector<corvane::MultiPMTTrigger> records;
+    records.reserve(hits.size());
+    for (std::size_t n = 0; n < hits.size(); ++n) {
+        const auto& [start, end] = hits[n];
+        records.push_back({start, channel, end - start, samples.of_hit(n)});
+    }
+    return records;
+}
+
 }  // namespace
 
 MultiPMT::MultiPMT(const std::filesystem::path& time_spectrum, const std::filesystem::path& amplitude_spectrum,
@@ -190,27 +270,30 @@ AnalogSignal analog_signal(const MultiPMT& model, const std::vector<double>& pe_
 }
 
 std::vector<corvane::MultiPMTTrigger> MultiPMT::simulate(const std::vector<double>& pe_times, int channel) {
-    Impl& s = state();
+    return detail::ReadoutPaths::read_out(*this, pe_times, channel, {});
+}
+
+std::vector<corvane::MultiPMTTrigger> read_out(MultiPMT& model, const std::vector<double>& pe_times, int channel,
+                                               const ReadoutOptions& options) {
+    return detail::ReadoutPaths::read_out(model, pe_times, channel, options);
+}
+
+std::vector<corvane::MultiPMTTrigger> detail::ReadoutPaths::read_out(MultiPMT& model,
+                                                                     const std::vector<double>& pe_times,
+                                                                     int channel, const ReadoutOptions& options) {
+    MultiPMT::Impl& s = model.state();
     checks::require_run_times(pe_times, pe_time_range(s), "pe_times");
-
-    // One impulse train feeds both branches; draws go PMT, then ToT, then ADC.
-    // Within the time range every index is exact.
-    if (!streams(s)) {
-        return readout_of_stages(s, s.pmt_sim.simulate(pe_times, s.rng), channel);
+    std::optional<stream::Run> forced;
+    if (options.continuous) {
+        forced = forced_indices(s, pe_times, options.span);
     }
-    random::MersenneTwister& rng = s.rng;
-    const std::vector<Impulse> impulses = stream::draw_impulses(s.pmt_sim, pe_times, rng);
-    const std::vector<ToTHit> hits = stream::stream_tot(s.tot_sim, impulses, s.tot_offsets, s.pmt_sim.step, rng);
-    HitSamples samples(hits, s.sample_delay, s.adc_sim.adc_step);
-    const ADCSampling sampling = s.adc_sim.sampling(s.pmt_sim.step, rng);
-    const auto span = static_cast<std::int64_t>(s.adc_sim.pulse_shape.kernel.size()) - 1;
-    stream::stream_adc(s.adc_sim, stream::Coverage(impulses, span), impulses, sampling, rng, samples);
-
-    std::vector<corvane::MultiPMTTrigger> records;
-    records.reserve(hits.size());
-    for (std::size_t n = 0; n < hits.size(); ++n) {
-        const auto& [start, end] = hits[n];
-        records.push_back({start, channel, end - start, samples.of_hit(n)});
+    std::vector<PEDraw>* const drawn = options.truth != nullptr ? &options.truth->draws : nullptr;
+    std::vector<corvane::MultiPMTTrigger> records = hits_of(s, pe_times, channel, forced, drawn);
+    if (options.truth != nullptr) {
+        // The shaped pulse rises after its impulse: the hit starts where it crosses the threshold.
+        const double pulse_length =
+            static_cast<double>(s.tot_sim.pulse_shape.kernel.size() - 1) * s.tot_sim.pulse_shape.step;
+        assign_to_hits(pe_times, records, pulse_length, *options.truth);
     }
     return records;
 }

@@ -65,10 +65,14 @@ bool insertion_sort_within(std::vector<Impulse>& impulses, std::size_t budget) {
 }  // namespace
 
 std::vector<Impulse> draw_impulses(PiecewiseLinearPMTSim& pmt, const std::vector<double>& pe_times,
-                                   random::MersenneTwister& rng) {
+                                   random::MersenneTwister& rng, std::vector<PEDraw>* drawn) {
     std::vector<Impulse> impulses(pe_times.size());
+    if (drawn != nullptr) {
+        drawn->resize(pe_times.size());
+    }
     for (std::size_t n = 0; n < pe_times.size(); ++n) {
-        const auto [index, amplitude] = pmt.draw_impulse(pe_times[n], rng);
+        const auto [index, amplitude] =
+            pmt.draw_impulse(pe_times[n], rng, drawn != nullptr ? drawn->data() + n : nullptr);
         impulses[n] = {index, amplitude};
     }
     stable_sort_by_index(impulses);

@@ -26,9 +26,10 @@ struct Run {
 };
 
 /// The PMT stage's draws for `pe_times` (delay, then amplitude, PE after PE) as an impulse
-/// train sorted by index; amplitudes landing on one index are summed in PE order.
+/// train sorted by index; amplitudes landing on one index are summed in PE order. Each
+/// PE's draws go to `drawn` where given.
 std::vector<Impulse> draw_impulses(PiecewiseLinearPMTSim& pmt, const std::vector<double>& pe_times,
-                                   random::MersenneTwister& rng);
+                                   random::MersenneTwister& rng, std::vector<PEDraw>* drawn = nullptr);
 
 /// Sorts by index, keeping the given order among equal indices.
 void stable_sort_by_index(std::vector<Impulse>& impulses);

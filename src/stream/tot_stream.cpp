@@ -3,16 +3,38 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <limits>
 
 #include "stages/tot_discriminator.hpp"
 
 namespace pelorin::stream {
+namespace {
 
-std::vector<ToTHit> stream_tot(const ToTSim& tot, const std::vector<Impulse>& impulses, const TapOffsets& offsets,
-                               double analog_step, random::MersenneTwister& rng) {
+/// Whether index p, met in ascending order, lies in one of the sorted, disjoint runs.
+class RunCursor {
+public:
+    explicit RunCursor(const std::vector<Run>& runs) : runs_(runs) {}
+    bool contains(std::int64_t p) {
+        while (next_ < runs_.size() && runs_[next_].last < p) {
+            ++next_;
+        }
+        return next_ < runs_.size() && runs_[next_].first <= p;
+    }
+
+private:
+    const std::vector<Run>& runs_;
+    std::size_t next_ = 0;
+};
+
+/// With `Forced`, the indices of `forced` that no impulse reaches are sampled too, with the
+/// value 0 that zero-valued impulses there would give them.
+template <bool Forced>
+std::vector<ToTHit> discriminate(const ToTSim& tot, const std::vector<Impulse>& impulses,
+                                 const TapOffsets& offsets, double analog_step, random::MersenneTwister& rng,
+                                 const std::vector<Run>& forced) {
     const std::vector<double>& kernel = tot.pulse_shape.kernel;
     ToTDiscriminator<> discriminator(tot, analog_step, ToTDraws(tot, rng));
-    if (impulses.empty() || kernel.empty()) {
+    if ((impulses.empty() || kernel.empty()) && (!Forced || forced.empty())) {
         return discriminator.finish();
     }
     // Every tap lands within max_offset() after its impulse, so once the next impulse is
@@ -21,14 +43,21 @@ std::vector<ToTHit> stream_tot(const ToTSim& tot, const std::vector<Impulse>& im
     const auto mask = static_cast<std::int64_t>(slots - 1);
     std::vector<double> value(slots);
     std::vector<unsigned char> stored(slots, 0);
-    std::int64_t flushed = impulses.front().index;
-    std::int64_t highest = flushed - 1;
+    std::int64_t flushed = impulses.empty() ? std::numeric_limits<std::int64_t>::max() : impulses.front().index;
+    std::int64_t highest = std::numeric_limits<std::int64_t>::min();
+    RunCursor forced_cursor(forced);
+    if constexpr (Forced) {
+        flushed = std::min(flushed, forced.front().first);
+        highest = forced.back().last;
+    }
     auto flush_below = [&](std::int64_t limit) {
         for (std::int64_t p = flushed; p < limit && p <= highest; ++p) {
             const auto slot = static_cast<std::size_t>(p & mask);
             if (stored[slot] != 0) {
                 stored[slot] = 0;
                 discriminator.sample(p, value[slot]);
+            } else if (Forced && forced_cursor.contains(p)) {
+                discriminator.sample(p, 0.0);
             }
         }
         flushed = limit;
@@ -57,6 +86,31 @@ std::vector<ToTHit> stream_tot(const ToTSim& tot, const std::vector<Impulse>& im
     }
     flush_below(highest + 1);
     return discriminator.finish();
+}
+
+}  // namespace
+
+std::vector<ToTHit> stream_tot(const ToTSim& tot, const std::vector<Impulse>& impulses, const TapOffsets& offsets,
+                               double analog_step, random::MersenneTwister& rng, const std::vector<Run>& forced) {
+    return forced.empty() ? discriminate<false>(tot, impulses, offsets, analog_step, rng, forced)
+                          : discriminate<true>(tot, impulses, offsets, analog_step, rng, forced);
+}
+
+std::vector<Run> tap_runs(const TapOffsets& offsets, std::size_t taps, Run impulses) {
+    std::vector<Run> runs;
+    for (std::size_t k = 0; k < taps; ++k) {
+        const std::int64_t shift = offsets.index(k, impulses.first) - impulses.first;
+        if (offsets.index(k, impulses.last) - impulses.last == shift) {
+            runs.push_back({impulses.first + shift, impulses.last + shift});
+            continue;
+        }
+        // An offset that changes along the run: its taps one by one.
+        for (std::int64_t p = impulses.first; p <= impulses.last; ++p) {
+            const std::int64_t j = offsets.index(k, p);
+            runs.push_back({j, j});
+        }
+    }
+    return merge_runs(std::move(runs));
 }
 
 }  // namespace pelorin::stream

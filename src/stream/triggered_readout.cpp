@@ -21,6 +21,7 @@ TriggeredReadout::TriggeredReadout(const TriggerSim& trigger, const WindowSettin
       decision_(trigger),
       fill_(camera::trailing_fill(settings.offset)) {
     records_.reserve(expected_records);
+    record_starts_.reserve(expected_records);
 }
 
 void TriggeredReadout::take_run(std::int64_t first, const std::uint16_t* counts, std::size_t size) {
@@ -119,7 +120,7 @@ void TriggeredReadout::open_window(std::int64_t trigger_index) {
     // Whole-step products are exact here, so the window is trigger_offset samples from the
     // trigger index, waveform_samples long.
     const std::int64_t window_first = trigger_index + settings_.trigger_offset;
-    Window window{window_first, window_first + trigger_.waveform_samples, time, {}};
+    Window window{window_first, window_first + trigger_.waveform_samples, start, time, {}};
     window_bytes_ += 2.0 * static_cast<double>(trigger_.waveform_samples);
     checks::require_memory(window_bytes_, "The readout windows of this call");
     window.samples.resize(static_cast<std::size_t>(window.end - window.first));
@@ -131,6 +132,7 @@ void TriggeredReadout::fail(std::exception_ptr error) {
     error_ = std::move(error);
     pending_.clear();
     records_.clear();
+    record_starts_.clear();
 }
 
 void TriggeredReadout::copy_into(Window& window) const {
@@ -148,6 +150,7 @@ void TriggeredReadout::complete_windows(std::int64_t known_end) {
         camera::fill_trailing_zeros(window.samples, fill_);
         records_.push_back(corvane::make_tarvex_trigger(settings_.channel, window.time, std::move(window.samples),
                                                         settings_.offset));
+        record_starts_.push_back(window.start);
     }
     if (pending_head_ == pending_.size()) {
         pending_.clear();

