@@ -1,5 +1,7 @@
 #include "module/bindings.hpp"
 
+#include "module/argument_errors.hpp"
+
 // Registration order matters: the containers come before the record and model
 // classes, so their element types are still unbound when they are registered.
 PYBIND11_MODULE(pelorin, m, py::mod_gil_not_used(), py::multiple_interpreters::not_supported()) {
@@ -13,6 +15,9 @@ PYBIND11_MODULE(pelorin, m, py::mod_gil_not_used(), py::multiple_interpreters::n
     pelorin::bindings::register_generate_pe_list(m);
     pelorin::bindings::register_arrays(m);
     pelorin::bindings::register_readout_tools(m);
+    // Last: it finds the functions registered above and names the offending argument in
+    // their TypeError (argument_errors.hpp).
+    pelorin::bindings::register_argument_errors(m);
 
     // The project version of CMakeLists.txt, which the wheel metadata also reads.
     m.attr("__version__") = PELORIN_VERSION;

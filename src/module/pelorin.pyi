@@ -256,3 +256,15 @@ def simulate_pe_list(
     model: Tarvex | MultiPMT, pe_list: PEListVector | Mapping[int, ArrayLike] | tuple[ArrayLike, ArrayLike]
 ) -> TarvexTriggerVector | MultiPMTTriggerVector: ...
 def analog_signal(model: Tarvex | MultiPMT, pe_times: ArrayLike) -> dict[str, Any]: ...
+def check_model_arguments(model: type[Tarvex] | type[MultiPMT], /, **arguments: object) -> None: ...
+def read_out(
+    model: Tarvex | MultiPMT,
+    pe_list: PEListVector
+    | Mapping[int, ArrayLike]
+    | tuple[ArrayLike, ArrayLike]
+    | tuple[ArrayLike, ArrayLike, ArrayLike],
+    *,
+    truth: bool = False,
+    continuous: bool = False,
+    span: tuple[SupportsFloat, SupportsFloat] | None = None,
+) -> NDArray[numpy.void] | tuple[NDArray[numpy.void], NDArray[numpy.void]]: ...

@@ -45,7 +45,11 @@ class ModelArguments(Generic[Model]):
     Raises
     ------
     TypeError
-        If model is neither class, or an argument cannot be pickled
+        If model is neither class, an argument cannot be pickled, or
+        `pelorin.check_model_arguments` refuses the arguments: an unknown keyword, a
+        missing argument (all but seed are required) or a value of a type the
+        constructor does not take, named in a one-line message. Raised here, on the
+        client, before any worker builds a model.
     ValueError
         If seed is among the arguments
     """
@@ -64,6 +68,8 @@ class ModelArguments(Generic[Model]):
             except Exception as error:
                 raise TypeError(f"argument {name} cannot be sent to a worker ({error}); "
                                 "give plain values such as numbers, paths and lists") from None
+        # The constructor's own conversion checks, without building a model or reading a file.
+        pelorin.check_model_arguments(model, **arguments)
         self.model = model
         self.arguments = dict(arguments)
 

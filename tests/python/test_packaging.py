@@ -75,20 +75,23 @@ def test_stub_and_docstring_name_the_bound_parameters(name):
         listing = ""  # an operator answers NotImplemented
     except TypeError as error:
         listing = str(error)
-    bound = []
+    bound, names = [], []  # names: as bound, positional-only ones too, for the docstring
     for arguments in re.findall(r"^ +\d+\. [\w.]*\((.*)\)", listing, re.M):
-        parameters, nameless = [], False
-        for argument in reversed(re.split(r", (?=\w+: |/)", arguments) if arguments else []):
+        parameters, named, nameless = [], [], False
+        for argument in reversed(re.split(r", (?=\w+: |/|\*)", arguments) if arguments else []):
             if argument == "/":
                 nameless = True
                 continue
+            if argument.startswith("*"):  # **kwargs: the stub's and the docstring's own name
+                continue
             parameter, default = re.fullmatch(r"(\w+): .*?(?: = (.*))?", argument).groups()
             default = re.sub(r"<(\w+\.\w+): -?\d+>", r"\1", default or "")  # an enumeration member
+            named.insert(0, parameter)
             parameter = "_" if nameless or re.fullmatch(r"arg\d+", parameter) else parameter
             parameters.insert(0, parameter + (default and f"={default}"))
         bound.append(parameters[is_method:])
+        names.append(named[is_method:])
     assert not bound or bound == STUB_OVERLOADS[name]  # operators and pickling support give no listing
     documented = vars(getattr(pelorin, owner))[member] if member else function
     sections = re.findall(r"\nParameters\n-+\n(.*?)(?:\n\n|$)", documented.__doc__ or "", re.S)
-    assert not sections or [re.findall(r"^(\w+) : ", s, re.M) for s in sections] == [
-        [parameter.split("=")[0] for parameter in overload] for overload in bound]
+    assert not sections or [re.findall(r"^(\w+) : ", s, re.M) for s in sections] == names

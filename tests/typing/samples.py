@@ -29,6 +29,7 @@ def accepted() -> list[float]:
     first = records[0]
     first.waveform, first.baseline = [1, 2, 3], np.float32(50.5)
     delay: float = camera.calibrate_delay(num_pes=1, num_sim=10) + module.calibrate_delay(1, 10)
+    pelorin.check_model_arguments(pelorin.Tarvex, gain=40.0, trigger_kernel=[1, 1])
     times = [float(t) for t in pelorin.records_to_array(records, waveform_samples=32)["trigger_time_s"]]
     return [*times, *(hit.time_over_threshold for hit in module.simulate_pe_list(pe_list)[1:]), delay,
             float(first.waveform[0])]
@@ -65,6 +66,7 @@ def refused(camera: pelorin.Tarvex, module: pelorin.MultiPMT,
     name: int = pelorin.EarlyHandling.WARN.name  # type: ignore[assignment]
     pelorin.TarvexTrigger.SECONDS_PER_TICK = 1e-9  # type: ignore[misc]
     pelorin.records_to_array(pelorin.PEListVector())  # type: ignore[arg-type]
+    pelorin.check_model_arguments(pelorin.DoubleVector, gain=40.0)  # type: ignore[arg-type]
     tarvex: pelorin.Tarvex = pelorin_dask.ModelArguments(pelorin.MultiPMT).build(1)  # type: ignore[assignment]
     pelorin_dask.ModelArguments(pelorin.DoubleVector)  # type: ignore[type-var]
     pelorin_dask.read_out(pelorin.Tarvex, [], 1)  # type: ignore[arg-type]
