@@ -37,9 +37,10 @@ def stub_overloads(body, prefix="", is_method=False):
             arguments = node.args
             positional = [*arguments.posonlyargs, *arguments.args]
             defaults = [None] * (len(positional) - len(arguments.defaults)) + arguments.defaults
+            keyword_only = list(zip(arguments.kwonlyargs, arguments.kw_defaults))
             found.setdefault(prefix + node.name + accessor, []).append([
                 ("_" if a in arguments.posonlyargs else a.arg) + (f"={ast.unparse(default)}" if default else "")
-                for a, default in list(zip(positional, defaults))[is_method:]])
+                for a, default in [*zip(positional, defaults), *keyword_only][is_method:]])
     return found
 
 
