@@ -22,6 +22,9 @@ inline bool check(benchmark::State& state, bool ok, const char* what) {
 /// The model readouts against their draw floors (readout_benchmark.cpp).
 void register_readout_benchmarks();
 
+/// The readout options, truth and continuous ADC, against the plain readout and their floor.
+void register_option_benchmarks();
+
 /// The random layer's draws beside the standard library's (random_benchmark.cpp).
 void register_random_benchmarks();
 

@@ -11,18 +11,21 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <limits>
 #include <optional>
 #include <random>
+#include <type_traits>
 #include <vector>
 
 #include "bench_support.hpp"
 #include "pelorin/adc_sim.hpp"
 #include "pelorin/multipmt.hpp"
 #include "pelorin/pmt_sim.hpp"
+#include "pelorin/readout.hpp"
 #include "pelorin/spectrum.hpp"
 #include "pelorin/tarvex.hpp"
 #include "pelorin/tot_sim.hpp"
@@ -147,8 +150,16 @@ void plan_tot(const ToTSim& tot, const std::vector<stream::Impulse>& impulses, r
     plan.tot_noise_tail = discriminator.draws().noise_since_pair;
 }
 
-/// Plans one call and advances `rng` by its draws. `triggers` are external trigger times.
-CallPlan plan_call(Stages& stages, const std::vector<double>& pe_times, const std::vector<double>* triggers,
+/// Where a call forces zero-valued analog samples: over external trigger windows of
+/// `window` seconds (the camera), or at every index of a run (the continuous MultiPMT).
+struct Forcing {
+    const std::vector<double>* triggers = nullptr;
+    double window = pedestal_window;
+    std::optional<stream::Run> dense;
+};
+
+/// Plans one call and advances `rng` by its draws.
+CallPlan plan_call(Stages& stages, const std::vector<double>& pe_times, const Forcing& forcing,
                    random::MersenneTwister& rng) {
     CallPlan plan;
     plan.pes = pe_times.size();
@@ -156,18 +167,23 @@ CallPlan plan_call(Stages& stages, const std::vector<double>& pe_times, const st
     for (const auto& [index, amplitude] : stages.pmt.simulate(pe_times, rng).samples) {
         impulses.push_back({index, amplitude});
     }
-    if (stages.tot) {
-        plan_tot(*stages.tot, impulses, rng, plan);
+    if (forcing.dense) {
+        for (std::int64_t p = forcing.dense->first; p <= forcing.dense->last; ++p) {
+            impulses.push_back({p, 0.0});
+        }
     }
-    if (triggers) {
+    if (forcing.triggers) {
         const double half = 0.5 * stages.pulse_duration;
-        for (const double t : *triggers) {
-            for (double u = t - half; t + pedestal_window + half > u; u = u + half) {
+        for (const double t : *forcing.triggers) {
+            for (double u = t - half; t + forcing.window + half > u; u = u + half) {
                 impulses.push_back({time_to_index(u, analog_step), 0.0});
             }
         }
-        stream::stable_sort_by_index(impulses);
-        stream::merge_equal_indices(impulses);
+    }
+    stream::stable_sort_by_index(impulses);
+    stream::merge_equal_indices(impulses);
+    if (stages.tot) {
+        plan_tot(*stages.tot, impulses, rng, plan);
     }
     const auto [period, phase] = stages.adc.sampling(analog_step, rng);
     plan.period = static_cast<int>(period);
@@ -266,7 +282,7 @@ void readout_vs_floor(benchmark::State& state, const Workload& workload, const M
     std::vector<CallPlan> plans;
     random::MersenneTwister planned = prototype.engine();
     for (const auto& [channel, times] : pe_list) {
-        plans.push_back(plan_call(stages, times, external, planned));
+        plans.push_back(plan_call(stages, times, {external, pedestal_window, std::nullopt}, planned));
     }
     using Clock = std::chrono::steady_clock;
     double readout_seconds = 0.0, floor_seconds = 0.0;
@@ -311,7 +327,139 @@ void readout_vs_floor(benchmark::State& state, const Workload& workload, const M
     }
 }
 
+/// The cost of the truth: the same readout with and without it, alternating, on twin models.
+template <typename Model>
+void truth_cost(benchmark::State& state, const Workload& workload, const Model& prototype) {
+    const PEList pe_list = workload.pe_list();
+    using Clock = std::chrono::steady_clock;
+    double plain_seconds = 0.0, truth_seconds = 0.0;
+    std::size_t assigned = 0, pes = 0, largest_entry = 0;
+    bool same = true;
+    int iteration = 0;
+    for (auto _ : state) {
+        Model plain = prototype, traced = prototype;
+        std::size_t plain_records = 0, traced_records = 0;
+        auto time_plain = [&] {
+            const auto start = Clock::now();
+            plain_records = read_out(plain, pe_list, nullptr).size();
+            return std::chrono::duration<double>(Clock::now() - start).count();
+        };
+        auto time_truth = [&] {
+            const auto start = Clock::now();
+            PETruth truth;
+            ReadoutOptions options;
+            options.truth = &truth;
+            assigned = pes = 0;
+            for (const auto& [channel, times] : pe_list) {
+                traced_records += pelorin::read_out(traced, times, channel, options).size();
+                assigned += static_cast<std::size_t>(std::count_if(truth.record.begin(), truth.record.end(),
+                                                                   [](std::int64_t r) { return r >= 0; }));
+                pes += times.size();
+                largest_entry = std::max(largest_entry, times.size());
+            }
+            return std::chrono::duration<double>(Clock::now() - start).count();
+        };
+        if (iteration++ % 2 == 0) {
+            plain_seconds += time_plain();
+            truth_seconds += time_truth();
+        } else {
+            truth_seconds += time_truth();
+            plain_seconds += time_plain();
+        }
+        state.SetIterationTime(truth_seconds / iteration);
+        same = same && plain_records == traced_records && plain.engine() == traced.engine();
+    }
+    if (check(state, same, "the truth changed the records or the draws") &&
+        check(state, assigned > 0, "no PE ended in a record")) {
+        state.counters["truth_ratio"] = truth_seconds / plain_seconds;
+        state.counters["in_records"] = static_cast<double>(assigned) / static_cast<double>(pes);
+        // Held during a call: the draws and record index of the largest entry's PEs.
+        state.counters["transient_bytes"] = static_cast<double>(largest_entry * (sizeof(PEDraw) + 8));
+    }
+}
+
+/// A pedestal run in continuous mode, no PEs over `span_length` seconds, against its floor:
+/// the phase and one normal per forced sample (ToT samples first for the MultiPMT).
+template <typename Model>
+void continuous_vs_floor(benchmark::State& state, const Model& prototype, double span_length) {
+    constexpr bool camera = std::is_same_v<Model, Tarvex>;
+    Stages stages(camera);
+    const std::vector<double> start{0.0};
+    Forcing forcing;
+    if (camera) {
+        forcing.triggers = &start;
+        forcing.window = span_length;
+    } else {
+        forcing.dense = stream::Run{0, time_to_index(span_length, analog_step) - 1};
+    }
+    random::MersenneTwister planned = prototype.engine();
+    const std::vector<CallPlan> plans{plan_call(stages, {}, forcing, planned)};
+    ReadoutOptions options;
+    options.continuous = true;
+    options.span = TimeSpan{0.0, span_length};
+    using Clock = std::chrono::steady_clock;
+    double readout_seconds = 0.0, floor_seconds = 0.0;
+    bool same_engine = true;
+    int iteration = 0;
+    for (auto _ : state) {
+        Model model = prototype;
+        std::mt19937 rng(seed);
+        auto time_readout = [&] {
+            const auto begin = Clock::now();
+            benchmark::DoNotOptimize(pelorin::read_out(model, {}, 0, options));
+            return std::chrono::duration<double>(Clock::now() - begin).count();
+        };
+        auto time_floor = [&] {
+            const auto begin = Clock::now();
+            benchmark::DoNotOptimize(replay(stages, plans, rng));
+            return std::chrono::duration<double>(Clock::now() - begin).count();
+        };
+        double readout = 0.0;
+        if (iteration++ % 2 == 0) {
+            readout = time_readout();
+            floor_seconds += time_floor();
+        } else {
+            floor_seconds += time_floor();
+            readout = time_readout();
+        }
+        readout_seconds += readout;
+        state.SetIterationTime(readout);
+        same_engine = same_engine && same_sequence(rng, model.engine()) && same_sequence(rng, planned);
+    }
+    if (check(state, same_engine, "the floor does not leave the engine where the readout does")) {
+        const double samples = static_cast<double>(plans[0].adc_samples);
+        state.counters["floor_ratio"] = readout_seconds / floor_seconds;
+        state.counters["ns_per_adc_sample"] =
+            readout_seconds / static_cast<double>(state.iterations()) / samples * 1e9;
+    }
+}
+
 }  // namespace
+
+void register_option_benchmarks() {
+    for (const Workload& workload : workloads()) {
+        if (workload.external || workload.name.find("1000000") != std::string::npos) {
+            continue;
+        }
+        auto* bm =
+            benchmark::RegisterBenchmark(("Truth/" + workload.name).c_str(), [workload](benchmark::State& s) {
+                if (workload.camera) {
+                    truth_cost(s, workload, make_camera());
+                } else {
+                    truth_cost(s, workload, make_multipmt());
+                }
+            });
+        bm->UseManualTime()->Unit(benchmark::kMillisecond);
+    }
+    benchmark::RegisterBenchmark("Continuous/camera/pedestal_1ms",
+                                 [](benchmark::State& s) { continuous_vs_floor(s, make_camera(), 1e-3); })
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("Continuous/multipmt/pedestal_100us",
+                                 [](benchmark::State& s) { continuous_vs_floor(s, make_multipmt(), 1e-4); })
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
+}
 
 void register_readout_benchmarks() {
     for (const Workload& workload : workloads()) {

@@ -237,6 +237,7 @@ int main(int argc, char** argv) {
     int count = static_cast<int>(pointers.size());
     benchmark::Initialize(&count, pointers.data());
     pelorin::bench::register_readout_benchmarks();
+    pelorin::bench::register_option_benchmarks();
     pelorin::bench::register_random_benchmarks();
     if (benchmark::ReportUnrecognizedArguments(count, pointers.data())) {
         return 2;

@@ -1,6 +1,7 @@
 #include "models/pe_truth.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <numeric>
@@ -8,35 +9,84 @@
 namespace pelorin {
 namespace {
 
-/// The first position in the ascending `values` whose value `comes_after` t. The last
-/// answer is tried first (PE times often come sorted); otherwise a binary search whose
-/// steps are selects, not branches: unsorted PE times would mispredict every step.
-template <typename ComesAfter>
-std::size_t first_after(const std::vector<double>& values, std::size_t last, double t, ComesAfter&& comes_after) {
-    const std::size_t size = values.size();
-    if ((last == size || comes_after(t, values[last])) && (last == 0 || !comes_after(t, values[last - 1]))) {
-        return last;
+/// Finds the first of ascending values that comes after a time. A table of the answers at
+/// evenly spaced times narrows each search to a few values, PE times in any order; sorted
+/// ones mostly find the last answer again or the next.
+class FirstAfter {
+public:
+    explicit FirstAfter(const std::vector<double>& values) : values_(values) {
+        const std::size_t size = values.size();
+        if (size < 2 || !(values.back() > values.front()) || !std::isfinite(values.back() - values.front())) {
+            return;
+        }
+        lowest_ = values.front();
+        buckets_ = 2 * size;
+        scale_ = static_cast<double>(buckets_) / (values.back() - values.front());
+        guide_.resize(buckets_ + 1);
+        std::size_t i = 0;
+        for (std::size_t b = 0; b <= buckets_; ++b) {
+            const double edge = lowest_ + static_cast<double>(b) / scale_;
+            while (i < size && values[i] <= edge) {
+                ++i;
+            }
+            guide_[b] = i;
+        }
     }
-    const double* base = values.data();
-    std::size_t count = size;
-    while (count > 1) {
-        const std::size_t half = count / 2;
-        base = comes_after(t, base[half - 1]) ? base : base + half;
-        count -= half;
+
+    /// The first position whose value comes after t: `comes_after(t, value)` is false for a
+    /// prefix of the values and true after it.
+    template <typename ComesAfter>
+    std::size_t find(double t, ComesAfter&& comes_after) {
+        const std::size_t size = values_.size();
+        for (std::size_t k = last_; k <= last_ + 1 && k <= size; ++k) {
+            if ((k == size || comes_after(t, values_[k])) && (k == 0 || !comes_after(t, values_[k - 1]))) {
+                return last_ = k;
+            }
+        }
+        std::size_t low = 0;
+        std::size_t high = size;
+        if (buckets_ > 0 && t >= lowest_) {
+            // Rounding can put t one bucket off: the neighbours bound the search.
+            const double bucket = std::min((t - lowest_) * scale_, static_cast<double>(buckets_));
+            const auto b = static_cast<std::size_t>(bucket);
+            low = guide_[b > 0 ? b - 1 : 0];
+            high = std::min(size, guide_[std::min(b + 2, buckets_)] + 1);
+        }
+        return last_ = search(low, high, t, comes_after);
     }
-    const auto position = static_cast<std::size_t>(base - values.data());
-    return count == 1 && !comes_after(t, *base) ? position + 1 : position;
-}
+
+private:
+    /// Binary search of [low, high) whose steps are selects, not branches.
+    template <typename ComesAfter>
+    std::size_t search(std::size_t low, std::size_t high, double t, ComesAfter&& comes_after) const {
+        const double* base = values_.data() + low;
+        std::size_t count = high - low;
+        while (count > 1) {
+            const std::size_t half = count / 2;
+            base = comes_after(t, base[half - 1]) ? base : base + half;
+            count -= half;
+        }
+        const auto position = static_cast<std::size_t>(base - values_.data());
+        return count == 1 && !comes_after(t, *base) ? position + 1 : position;
+    }
+
+    const std::vector<double>& values_;
+    std::vector<std::size_t> guide_;  ///< per bucket edge, the first value above it
+    std::size_t buckets_ = 0;
+    double lowest_ = 0.0;
+    double scale_ = 0.0;
+    std::size_t last_ = 0;
+};
 
 /// Per PE, the interval k (starts ascending) with starts[k] <= t and t inside it by `inside`.
 template <typename Inside>
 void assign(const std::vector<double>& pe_times, const std::vector<double>& starts,
             const std::vector<std::int64_t>& record_of_interval, PETruth& truth, Inside&& inside) {
     truth.record.assign(pe_times.size(), -1);
-    std::size_t after = 0;
+    FirstAfter first_after(starts);
     for (std::size_t n = 0; n < pe_times.size(); ++n) {
         const double t = pe_times[n] + truth.draws[n].delay;
-        after = first_after(starts, after, t, [](double time, double start) { return time < start; });
+        const std::size_t after = first_after.find(t, [](double time, double start) { return time < start; });
         if (after > 0 && inside(after - 1, t)) {
             truth.record[n] = record_of_interval[after - 1];
         }
@@ -69,10 +119,10 @@ void assign_to_hits(const std::vector<double>& pe_times, const std::vector<corva
         ends[k] = latest;
     }
     truth.record.assign(pe_times.size(), -1);
-    std::size_t k = 0;
+    FirstAfter first_after(ends);
     for (std::size_t n = 0; n < pe_times.size(); ++n) {
         const double t = pe_times[n] + truth.draws[n].delay;
-        k = first_after(ends, k, t, [](double time, double end) { return time <= end; });
+        const std::size_t k = first_after.find(t, [](double time, double end) { return time <= end; });
         if (k < hits.size() && hits[static_cast<std::size_t>(order[k])].time <= t + pulse_length) {
             truth.record[n] = order[k];
         }
