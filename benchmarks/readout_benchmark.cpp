@@ -242,6 +242,28 @@ bool same_sequence(std::mt19937 standard, random::MersenneTwister own) {
     return true;
 }
 
+using Clock = std::chrono::steady_clock;
+
+/// Seconds that `run` takes.
+template <typename Run>
+double seconds_of(Run&& run) {
+    const auto start = Clock::now();
+    run();
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+/// The seconds of `a` and of `b`, run in turn, first one then the other, so that both see
+/// the same load on a shared machine.
+template <typename A, typename B>
+std::pair<double, double> alternately(int& iteration, A&& a, B&& b) {
+    if (iteration++ % 2 == 0) {
+        const double first = seconds_of(a);
+        return {first, seconds_of(b)};
+    }
+    const double second = seconds_of(b);
+    return {seconds_of(a), second};
+}
+
 std::vector<double> pedestal_triggers() {
     std::vector<double> triggers(1000);
     for (std::size_t k = 0; k < triggers.size(); ++k) {
@@ -284,7 +306,6 @@ void readout_vs_floor(benchmark::State& state, const Workload& workload, const M
     for (const auto& [channel, times] : pe_list) {
         plans.push_back(plan_call(stages, times, {external, pedestal_window, std::nullopt}, planned));
     }
-    using Clock = std::chrono::steady_clock;
     double readout_seconds = 0.0, floor_seconds = 0.0;
     std::size_t records = 0;
     bool same_engine = true;
@@ -292,27 +313,14 @@ void readout_vs_floor(benchmark::State& state, const Workload& workload, const M
     for (auto _ : state) {
         Model model = prototype;
         std::mt19937 rng(seed);
-        auto time_readout = [&] {
-            const auto start = Clock::now();
-            const auto result = read_out(model, pe_list, external);
-            const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-            records = result.size();  // released after the clock stopped, as the host releases them later
-            return seconds;
-        };
-        auto time_floor = [&] {
-            const auto start = Clock::now();
-            benchmark::DoNotOptimize(replay(stages, plans, rng));
-            return std::chrono::duration<double>(Clock::now() - start).count();
-        };
-        double readout = 0.0;
-        if (iteration++ % 2 == 0) {
-            readout = time_readout();
-            floor_seconds += time_floor();
-        } else {
-            floor_seconds += time_floor();
-            readout = time_readout();
-        }
+        decltype(read_out(model, pe_list, external)) result;  // released after the clock stopped, as the host
+                                                              // releases them later
+        const auto [readout, floor] = alternately(
+            iteration, [&] { result = read_out(model, pe_list, external); },
+            [&] { benchmark::DoNotOptimize(replay(stages, plans, rng)); });
+        records = result.size();
         readout_seconds += readout;
+        floor_seconds += floor;
         state.SetIterationTime(readout);
         same_engine = same_engine && same_sequence(rng, model.engine()) && same_sequence(rng, planned);
     }
@@ -331,7 +339,6 @@ void readout_vs_floor(benchmark::State& state, const Workload& workload, const M
 template <typename Model>
 void truth_cost(benchmark::State& state, const Workload& workload, const Model& prototype) {
     const PEList pe_list = workload.pe_list();
-    using Clock = std::chrono::steady_clock;
     double plain_seconds = 0.0, truth_seconds = 0.0;
     std::size_t assigned = 0, pes = 0, largest_entry = 0;
     bool same = true;
@@ -339,34 +346,24 @@ void truth_cost(benchmark::State& state, const Workload& workload, const Model& 
     for (auto _ : state) {
         Model plain = prototype, traced = prototype;
         std::size_t plain_records = 0, traced_records = 0;
-        auto time_plain = [&] {
-            const auto start = Clock::now();
-            plain_records = read_out(plain, pe_list, nullptr).size();
-            return std::chrono::duration<double>(Clock::now() - start).count();
-        };
-        auto time_truth = [&] {
-            const auto start = Clock::now();
-            PETruth truth;
-            ReadoutOptions options;
-            options.truth = &truth;
-            assigned = pes = 0;
-            for (const auto& [channel, times] : pe_list) {
-                traced_records += pelorin::read_out(traced, times, channel, options).size();
-                assigned += static_cast<std::size_t>(std::count_if(truth.record.begin(), truth.record.end(),
-                                                                   [](std::int64_t r) { return r >= 0; }));
-                pes += times.size();
-                largest_entry = std::max(largest_entry, times.size());
-            }
-            return std::chrono::duration<double>(Clock::now() - start).count();
-        };
-        if (iteration++ % 2 == 0) {
-            plain_seconds += time_plain();
-            truth_seconds += time_truth();
-        } else {
-            truth_seconds += time_truth();
-            plain_seconds += time_plain();
-        }
-        state.SetIterationTime(truth_seconds / iteration);
+        const auto [plain_time, truth_time] = alternately(
+            iteration, [&] { plain_records = read_out(plain, pe_list, nullptr).size(); },
+            [&] {
+                PETruth truth;
+                ReadoutOptions options;
+                options.truth = &truth;
+                assigned = pes = 0;
+                for (const auto& [channel, times] : pe_list) {
+                    traced_records += pelorin::read_out(traced, times, channel, options).size();
+                    assigned += static_cast<std::size_t>(std::count_if(truth.record.begin(), truth.record.end(),
+                                                                       [](std::int64_t r) { return r >= 0; }));
+                    pes += times.size();
+                    largest_entry = std::max(largest_entry, times.size());
+                }
+            });
+        plain_seconds += plain_time;
+        truth_seconds += truth_time;
+        state.SetIterationTime(truth_time);
         same = same && plain_records == traced_records && plain.engine() == traced.engine();
     }
     if (check(state, same, "the truth changed the records or the draws") &&
@@ -397,32 +394,17 @@ void continuous_vs_floor(benchmark::State& state, const Model& prototype, double
     ReadoutOptions options;
     options.continuous = true;
     options.span = TimeSpan{0.0, span_length};
-    using Clock = std::chrono::steady_clock;
     double readout_seconds = 0.0, floor_seconds = 0.0;
     bool same_engine = true;
     int iteration = 0;
     for (auto _ : state) {
         Model model = prototype;
         std::mt19937 rng(seed);
-        auto time_readout = [&] {
-            const auto begin = Clock::now();
-            benchmark::DoNotOptimize(pelorin::read_out(model, {}, 0, options));
-            return std::chrono::duration<double>(Clock::now() - begin).count();
-        };
-        auto time_floor = [&] {
-            const auto begin = Clock::now();
-            benchmark::DoNotOptimize(replay(stages, plans, rng));
-            return std::chrono::duration<double>(Clock::now() - begin).count();
-        };
-        double readout = 0.0;
-        if (iteration++ % 2 == 0) {
-            readout = time_readout();
-            floor_seconds += time_floor();
-        } else {
-            floor_seconds += time_floor();
-            readout = time_readout();
-        }
+        const auto [readout, floor] = alternately(
+            iteration, [&] { benchmark::DoNotOptimize(pelorin::read_out(model, {}, 0, options)); },
+            [&] { benchmark::DoNotOptimize(replay(stages, plans, rng)); });
         readout_seconds += readout;
+        floor_seconds += floor;
         state.SetIterationTime(readout);
         same_engine = same_engine && same_sequence(rng, model.engine()) && same_sequence(rng, planned);
     }
