@@ -13,6 +13,7 @@ PYBIND11_MODULE(pelorin, m, py::mod_gil_not_used(), py::multiple_interpreters::n
     pelorin::bindings::register_generate_pe_list(m);
     pelorin::bindings::register_arrays(m);
     pelorin::bindings::register_readout_tools(m);
+    pelorin::bindings::register_background(m);
 
     // The project version of CMakeLists.txt, which the wheel metadata also reads.
     m.attr("__version__") = PELORIN_VERSION;

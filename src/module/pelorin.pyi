@@ -256,3 +256,20 @@ def simulate_pe_list(
     model: Tarvex | MultiPMT, pe_list: PEListVector | Mapping[int, ArrayLike] | tuple[ArrayLike, ArrayLike]
 ) -> TarvexTriggerVector | MultiPMTTriggerVector: ...
 def analog_signal(model: Tarvex | MultiPMT, pe_times: ArrayLike) -> dict[str, Any]: ...
+
+# PEs as columns: the channel and time (seconds) of every PE, optionally with its source code:
+# 0 signal, 1 dark count, 2 afterpulse (merge_pes and add_afterpulses return uint8 sources).
+_PEColumns = tuple[ArrayLike, ArrayLike] | tuple[ArrayLike, ArrayLike, ArrayLike]
+_LabelledPEs = tuple[NDArray[numpy.int32], NDArray[numpy.float64], NDArray[numpy.uint8]]
+
+def dark_counts(
+    rate: SupportsFloat | ArrayLike,
+    start: SupportsFloat,
+    stop: SupportsFloat,
+    channels: SupportsIndex | ArrayLike,
+    seed: SupportsIndex,
+) -> tuple[NDArray[numpy.int32], NDArray[numpy.float64]]: ...
+def merge_pes(signal: _PEColumns, dark: _PEColumns) -> _LabelledPEs: ...
+def add_afterpulses(
+    pes: _PEColumns, probability: SupportsFloat, delay_spectrum: _Path, seed: SupportsIndex
+) -> _LabelledPEs: ...
