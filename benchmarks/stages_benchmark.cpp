@@ -238,6 +238,7 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&count, pointers.data());
     pelorin::bench::register_readout_benchmarks();
     pelorin::bench::register_random_benchmarks();
+    pelorin::bench::register_background_benchmarks();
     if (benchmark::ReportUnrecognizedArguments(count, pointers.data())) {
         return 2;
     }
