@@ -52,7 +52,8 @@ std::vector<double> rates_of(const py::handle& rate) {
     if (is_scalar(rate)) {
         const double value = PyFloat_AsDouble(rate.ptr());
         if (value == -1.0 && PyErr_Occurred() != nullptr) {
-            throw py::error_already_set();
+            PyErr_Clear();
+            throw py::type_error("rate must be a real number of Hz or an array of them, not " + type_name(rate));
         }
         return {value};
     }
