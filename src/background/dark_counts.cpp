@@ -21,10 +21,10 @@ constexpr double min_gap_in_time_steps = 1024.0;
 /// Bytes a dark count takes in the columns.
 constexpr double bytes_per_pe = sizeof(int) + sizeof(double);
 
-template <typename... Parts>
-[[noreturn]] void refuse(const Parts&... parts) {
+template <typename... Pieces>
+[[noreturn]] void refuse(const Pieces&... pieces) {
     std::ostringstream message;
-    (message << ... << parts);
+    (message << ... << pieces);
     throw std::invalid_argument(message.str());
 }
 
