@@ -28,4 +28,7 @@ void register_option_benchmarks();
 /// The random layer's draws beside the standard library's (random_benchmark.cpp).
 void register_random_benchmarks();
 
+/// Dark counts per second against their draws alone (background_benchmark.cpp).
+void register_background_benchmarks();
+
 }  // namespace pelorin::bench

@@ -239,6 +239,7 @@ int main(int argc, char** argv) {
     pelorin::bench::register_readout_benchmarks();
     pelorin::bench::register_option_benchmarks();
     pelorin::bench::register_random_benchmarks();
+    pelorin::bench::register_background_benchmarks();
     if (benchmark::ReportUnrecognizedArguments(count, pointers.data())) {
         return 2;
     }

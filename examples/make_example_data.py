@@ -27,6 +27,10 @@ tot_pulse_shape.txt
     would fold two taps onto one sample and double the response. A single PE of
     amplitude 1 stays above 0.3 for about 14 ns, longer than a 10 ns dead time, so
     the time over threshold still grows with the amplitude.
+afterpulse_delays.txt
+    Afterpulse delay in seconds, for add_afterpulses: two ion-feedback groups,
+    Gaussians at 1 us (sigma 0.15 us) and 4 us (sigma 0.6 us) with half the weight,
+    0 to 8 us on 161 points (50 ns apart).
 
 Pulse-shape abscissae are k * step written with repr, so each one reads back as
 exactly the double k * step and the spacing check against the model step passes.
@@ -62,6 +66,14 @@ def amplitude_spectrum(mean: float = 1.0, sigma: float = 0.3, under_fraction: fl
     return x, (1 - under_fraction) * gauss + under_fraction * under
 
 
+def afterpulse_delays(points: int = 161) -> Columns:
+    x = np.linspace(0.0, 8000 * NS, points)
+    density = np.zeros_like(x)
+    for weight, mean, sigma in [(1.0, 1000 * NS, 150 * NS), (0.5, 4000 * NS, 600 * NS)]:
+        density += weight / sigma * np.exp(-0.5 * ((x - mean) / sigma) ** 2)  # group areas in the weights' ratio
+    return x, density
+
+
 def pulse(tau: float, length: float, step: float) -> Columns:
     """(t / 2 tau)^2 exp(2 - t / tau): zero at t = 0, peak 1 at t = 2 tau."""
     k = np.arange(int(round(length / step)) + 1)
@@ -83,6 +95,7 @@ def main(argv: list[str]) -> None:
         "pulse_shape.txt": pulse(2.5 * NS, 40 * NS, PMT_TIME_STEP),
         "adc_pulse_shape.txt": pulse(3 * NS, 50 * NS, PMT_TIME_STEP),
         "tot_pulse_shape.txt": pulse(4 * NS, 60 * NS, TOT_STEP),
+        "afterpulse_delays.txt": afterpulse_delays(),
     }
     for name, (x, y) in files.items():
         assert np.all(np.isfinite(y)) and np.all(y >= 0) and np.all(np.diff(x) > 0)

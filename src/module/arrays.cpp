@@ -1,5 +1,7 @@
 #include "module/bindings.hpp"
 
+#include "module/pe_arrays.hpp"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -20,8 +22,6 @@ using MultiPMTRecords = std::vector<corvane::MultiPMTTrigger>;
 
 // The array fields mirror the record members byte for byte.
 static_assert(sizeof(int) == sizeof(std::int32_t));
-
-std::string type_name(const py::handle& object) { return py::str(py::type::handle_of(object).attr("__name__")); }
 
 /// A zero-filled structured array of `count` elements, laid out as a C struct would be.
 py::array zeroed_array(const py::list& fields, std::size_t count) {
@@ -176,24 +176,6 @@ py::array multipmt_array(const MultiPMTRecords& records, const std::optional<dou
     return array;
 }
 
-/// An int argument as a 64-bit value; nullopt if it does not fit. `requirement` opens
-/// the message of the TypeError for anything that is not an integer.
-std::optional<long long> to_long_long(const py::handle& value, const std::string& requirement) {
-    if (!PyIndex_Check(value.ptr())) {
-        throw py::type_error(requirement + ", not " + type_name(value));
-    }
-    const auto index = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
-    if (!index) {
-        throw py::error_already_set();
-    }
-    int overflow = 0;
-    const long long result = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
-    if (overflow != 0) {
-        return std::nullopt;
-    }
-    return result;
-}
-
 std::optional<std::size_t> to_window_width(const py::handle& waveform_samples) {
     if (waveform_samples.is_none()) {
         return std::nullopt;
@@ -273,79 +255,8 @@ py::dict records_to_columns(const py::object& records, const py::object& tot_ste
 
 // ---- PE lists from arrays ----
 
-/// `values` as a one-dimensional NumPy array of a dtype kind listed in `kinds`, which
-/// `kind_names` names for the error message.
-py::array numeric_vector(const py::handle& values, const std::string& what, const char* kinds,
-                         const char* kind_names) {
-    py::object converted;
-    try {
-        converted = py::module_::import("numpy").attr("asarray")(values);
-    } catch (py::error_already_set& error) {
-        if (!error.matches(PyExc_ValueError) && !error.matches(PyExc_TypeError)) {
-            throw;
-        }
-        py::raise_from(error, PyExc_ValueError, (what + " do not form an array").c_str());
-        throw py::error_already_set();
-    }
-    auto array = py::reinterpret_borrow<py::array>(converted);
-    // An empty array holds no value of the wrong kind, whatever its dtype ([] gives float64).
-    if (array.size() > 0 && std::strchr(kinds, array.dtype().kind()) == nullptr) {
-        throw py::type_error(what + " must be " + kind_names + ", not dtype " +
-                             py::str(array.dtype().attr("name")).cast<std::string>());
-    }
-    if (array.ndim() != 1) {
-        throw py::value_error(what + " must be one-dimensional, not " + std::to_string(array.ndim()) +
-                              "-dimensional");
-    }
-    return array;
-}
-
-template <typename T>
-using Contiguous = py::array_t<T, py::array::c_style | py::array::forcecast>;
-
-/// A numeric vector converted to T, contiguous.
-template <typename T>
-Contiguous<T> contiguous(const py::array& values, const std::string& what) {
-    auto converted = Contiguous<T>::ensure(values);
-    if (!converted) {
-        throw py::value_error(what + " cannot be converted to " + py::str(py::dtype::of<T>()).cast<std::string>());
-    }
-    return converted;
-}
-
-using TimeArray = Contiguous<double>;
-
-/// PE times as contiguous float64, every one finite.
-TimeArray finite_times(const py::handle& values, const std::string& what) {
-    const auto times = contiguous<double>(numeric_vector(values, what, "iuf", "real numbers"), what);
-    const double* data = times.data();
-    for (py::ssize_t i = 0; i < times.size(); ++i) {
-        if (!std::isfinite(data[i])) {
-            throw py::value_error(what + " hold a non-finite value at index " + std::to_string(i));
-        }
-    }
-    return times;
-}
-
 std::string out_of_range(const std::string& what, const std::string& value) {
     return what + " " + value + " lies outside the signed 32-bit range";
-}
-
-/// Channel numbers of any integer dtype; widening to the 64-bit type of the same
-/// signedness keeps every value, so the range check sees the caller's numbers.
-template <typename Wide>
-std::vector<int> checked_channels(const py::array& values) {
-    const auto wide = contiguous<Wide>(values, "channels");
-    const Wide* data = wide.data();
-    std::vector<int> channels(static_cast<std::size_t>(wide.size()));
-    for (std::size_t i = 0; i < channels.size(); ++i) {
-        if (!std::in_range<int>(data[i])) {
-            throw py::value_error(out_of_range("channel", std::to_string(data[i])) + " (index " +
-                                  std::to_string(i) + ")");
-        }
-        channels[i] = static_cast<int>(data[i]);
-    }
-    return channels;
 }
 
 /// The PE list of (channel, time) pairs; `entry_of_pe`, where given, receives the entry
@@ -358,9 +269,7 @@ PEList pe_list_from_pairs(const py::handle& channel_values, const py::handle& ti
         throw py::value_error("channels and times differ in length (" + std::to_string(channel_array.size()) +
                               " and " + std::to_string(times.size()) + ")");
     }
-    const std::vector<int> channels = channel_array.dtype().kind() == 'u'
-                                          ? checked_channels<std::uint64_t>(channel_array)
-                                          : checked_channels<std::int64_t>(channel_array);
+    const std::vector<int> channels = channel_numbers(channel_array);
     PEList pe_list;
     std::unordered_map<int, std::size_t> entry_of_channel;
     std::size_t entry = 0;
@@ -431,22 +340,17 @@ LabelledPEList labelled_pe_list_of(const py::handle& pes) {
         return labelled;
     }
     const auto parts = py::reinterpret_borrow<py::tuple>(pes);
-    const auto labels = contiguous<std::int64_t>(numeric_vector(parts[2], "sources", "iu", "integers"), "sources");
-    for (py::ssize_t i = 0; i < labels.size(); ++i) {
-        if (labels.data()[i] < 0 || labels.data()[i] > 255) {
-            throw py::value_error("source label " + std::to_string(labels.data()[i]) + " (index " +
-                                  std::to_string(i) + ") lies outside 0 to 255");
-        }
-    }
+    const std::vector<std::uint8_t> labels = checked_integers<std::uint8_t>(
+        numeric_vector(parts[2], "sources", "iu", "integers"), "sources", "source label", "0 to 255");
     std::vector<std::size_t> entry_of_pe;
     LabelledPEList labelled{pe_list_from_pairs(parts[0], parts[1], &entry_of_pe), {}};
-    if (static_cast<std::size_t>(labels.size()) != entry_of_pe.size()) {
+    if (labels.size() != entry_of_pe.size()) {
         throw py::value_error("sources and times differ in length (" + std::to_string(labels.size()) + " and " +
                               std::to_string(entry_of_pe.size()) + ")");
     }
     labelled.sources.resize(labelled.pe_list.size());
     for (std::size_t i = 0; i < entry_of_pe.size(); ++i) {
-        labelled.sources[entry_of_pe[i]].push_back(static_cast<std::uint8_t>(labels.data()[i]));
+        labelled.sources[entry_of_pe[i]].push_back(labels[i]);
     }
     return labelled;
 }

@@ -112,5 +112,6 @@ void register_multipmt(py::module_& m);
 void register_generate_pe_list(py::module_& m);
 void register_arrays(py::module_& m);
 void register_readout_tools(py::module_& m);
+void register_background(py::module_& m);
 
 }  // namespace pelorin::bindings

@@ -15,6 +15,7 @@ PYBIND11_MODULE(pelorin, m, py::mod_gil_not_used(), py::multiple_interpreters::n
     pelorin::bindings::register_generate_pe_list(m);
     pelorin::bindings::register_arrays(m);
     pelorin::bindings::register_readout_tools(m);
+    pelorin::bindings::register_background(m);
     // Last: it finds the functions registered above and names the offending argument in
     // their TypeError (argument_errors.hpp).
     pelorin::bindings::register_argument_errors(m);

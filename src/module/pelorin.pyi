@@ -268,3 +268,20 @@ def read_out(
     continuous: bool = False,
     span: tuple[SupportsFloat, SupportsFloat] | None = None,
 ) -> NDArray[numpy.void] | tuple[NDArray[numpy.void], NDArray[numpy.void]]: ...
+
+# PEs as columns: the channel and time (seconds) of every PE, optionally with its source code:
+# 0 signal, 1 dark count, 2 afterpulse (merge_pes and add_afterpulses return uint8 sources).
+_PEColumns = tuple[ArrayLike, ArrayLike] | tuple[ArrayLike, ArrayLike, ArrayLike]
+_LabelledPEs = tuple[NDArray[numpy.int32], NDArray[numpy.float64], NDArray[numpy.uint8]]
+
+def dark_counts(
+    rate: SupportsFloat | ArrayLike,
+    start: SupportsFloat,
+    stop: SupportsFloat,
+    channels: SupportsIndex | ArrayLike,
+    seed: SupportsIndex,
+) -> tuple[NDArray[numpy.int32], NDArray[numpy.float64]]: ...
+def merge_pes(signal: _PEColumns, dark: _PEColumns) -> _LabelledPEs: ...
+def add_afterpulses(
+    pes: _PEColumns, probability: SupportsFloat, delay_spectrum: _Path, seed: SupportsIndex
+) -> _LabelledPEs: ...

@@ -26,6 +26,9 @@ def accepted() -> list[float]:
     pe_list.append((2, [3e-7]))
     pe_list.extend(pelorin.pe_list_from_arrays({3: np.array([1e-7])}))
     pe_list.extend(pelorin.pe_list_from_arrays(np.array([0, 1]), np.array([1e-7, 2e-7])))
+    dark = pelorin.dark_counts(np.array([1e3, 2e3]), 0.0, 1e-3, [4, 5], seed=1)
+    labelled = pelorin.add_afterpulses(pelorin.merge_pes((np.array([1]), [1e-7]), dark), 0.1, DATA / "d.txt", 2)
+    pe_list.extend(pelorin.pe_list_from_arrays(labelled[0], labelled[1]))
     first = records[0]
     first.waveform, first.baseline = [1, 2, 3], np.float32(50.5)
     delay: float = camera.calibrate_delay(num_pes=1, num_sim=10) + module.calibrate_delay(1, 10)
@@ -67,6 +70,7 @@ def refused(camera: pelorin.Tarvex, module: pelorin.MultiPMT,
     pelorin.TarvexTrigger.SECONDS_PER_TICK = 1e-9  # type: ignore[misc]
     pelorin.records_to_array(pelorin.PEListVector())  # type: ignore[arg-type]
     pelorin.check_model_arguments(pelorin.DoubleVector, gain=40.0)  # type: ignore[arg-type]
+    pelorin.add_afterpulses(pelorin.dark_counts(1e3, 0.0, 1.0, 4, 1), 0.1, DATA / "d.txt", 1.5)  # type: ignore[arg-type]
     tarvex: pelorin.Tarvex = pelorin_dask.ModelArguments(pelorin.MultiPMT).build(1)  # type: ignore[assignment]
     pelorin_dask.ModelArguments(pelorin.DoubleVector)  # type: ignore[type-var]
     pelorin_dask.read_out(pelorin.Tarvex, [], 1)  # type: ignore[arg-type]
