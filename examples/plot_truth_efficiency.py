@@ -31,7 +31,7 @@ DARK_RATE = 2e6  # Hz per channel
 MAX_PES = 25
 
 
-def flashes(rng: np.random.Generator) -> tuple[npt.NDArray[np.int64], npt.NDArray[np.float64],
+def flashes(rng: np.random.Generator) -> tuple[npt.NDArray[np.int32], npt.NDArray[np.float64],
                                                npt.NDArray[np.uint8], npt.NDArray[np.int64]]:
     """(channels, times, sources, flash index) of the flash PEs (source 0) and dark counts (source 1)."""
     means = rng.uniform(0.0, MAX_PES, (CHANNELS, FLASHES))
@@ -39,13 +39,9 @@ def flashes(rng: np.random.Generator) -> tuple[npt.NDArray[np.int64], npt.NDArra
     flash = np.repeat(np.arange(counts.size), counts)
     channel = flash // FLASHES
     time = (flash % FLASHES) * SPACING + 0.5e-6 + rng.normal(0.0, 1e-9, flash.size)
-    run = FLASHES * SPACING
-    dark_counts = rng.poisson(DARK_RATE * run, CHANNELS)
-    dark_channel = np.repeat(np.arange(CHANNELS), dark_counts)
-    dark_time = rng.uniform(0.0, run, dark_channel.size)
-    sources = np.r_[np.zeros(flash.size, np.uint8), np.ones(dark_channel.size, np.uint8)]
-    return (np.r_[channel, dark_channel], np.r_[time, dark_time], sources,
-            np.r_[flash, np.full(dark_channel.size, -1)])
+    dark = pelorin.dark_counts(DARK_RATE, 0.0, FLASHES * SPACING, CHANNELS, seed=12)
+    channels, times, sources = pelorin.merge_pes((channel, time), dark)  # sources: 0 flash, 1 dark
+    return channels, times, sources, np.r_[flash, np.full(len(dark[0]), -1)]
 
 
 def main() -> None:

@@ -5,7 +5,18 @@
 
 import os
 from collections.abc import Iterable, Iterator, Mapping
-from typing import Any, ClassVar, Final, Generic, SupportsFloat, SupportsIndex, TypeVar, overload, type_check_only
+from typing import (
+    Any,
+    ClassVar,
+    Final,
+    Generic,
+    Literal,
+    SupportsFloat,
+    SupportsIndex,
+    TypeVar,
+    overload,
+    type_check_only,
+)
 
 import numpy
 from numpy.typing import ArrayLike, NDArray
@@ -257,17 +268,28 @@ def simulate_pe_list(
 ) -> TarvexTriggerVector | MultiPMTTriggerVector: ...
 def analog_signal(model: Tarvex | MultiPMT, pe_times: ArrayLike) -> dict[str, Any]: ...
 def check_model_arguments(model: type[Tarvex] | type[MultiPMT], /, **arguments: object) -> None: ...
+_AnyPEs = (
+    PEListVector | Mapping[int, ArrayLike] | tuple[ArrayLike, ArrayLike] | tuple[ArrayLike, ArrayLike, ArrayLike]
+)
+
+@overload
 def read_out(
     model: Tarvex | MultiPMT,
-    pe_list: PEListVector
-    | Mapping[int, ArrayLike]
-    | tuple[ArrayLike, ArrayLike]
-    | tuple[ArrayLike, ArrayLike, ArrayLike],
+    pe_list: _AnyPEs,
     *,
-    truth: bool = False,
+    truth: Literal[False] = False,
     continuous: bool = False,
     span: tuple[SupportsFloat, SupportsFloat] | None = None,
-) -> NDArray[numpy.void] | tuple[NDArray[numpy.void], NDArray[numpy.void]]: ...
+) -> NDArray[numpy.void]: ...
+@overload
+def read_out(
+    model: Tarvex | MultiPMT,
+    pe_list: _AnyPEs,
+    *,
+    truth: Literal[True],
+    continuous: bool = False,
+    span: tuple[SupportsFloat, SupportsFloat] | None = None,
+) -> tuple[NDArray[numpy.void], NDArray[numpy.void]]: ...
 
 # PEs as columns: the channel and time (seconds) of every PE, optionally with its source code:
 # 0 signal, 1 dark count, 2 afterpulse (merge_pes and add_afterpulses return uint8 sources).

@@ -81,7 +81,8 @@ def test_truth_accounts_for_every_pe_and_leaves_records_and_draws_alone(make, ki
         assert np.all((delayed[inside] >= first - 4e-9) & (delayed[inside] < first + 16 * 4e-9))
     else:
         hit = records[truth["record"][inside]]
-        assert np.all((delayed[inside] <= hit["time"] + hit["time_over_threshold"]) & (delayed[inside] > hit["time"] - 20e-9))
+        ends = hit["time"] + hit["time_over_threshold"]
+        assert np.all((delayed[inside] <= ends) & (delayed[inside] > hit["time"] - 20e-9))
 
 
 def test_continuous_camera_windows_are_samples_of_the_external_readout_over_the_span(make):
