@@ -333,7 +333,8 @@ PEList pe_list_from_arrays(const py::object& channels, const py::object& times) 
 LabelledPEList labelled_pe_list_of(const py::handle& pes) {
     const bool triple = py::isinstance<py::tuple>(pes) && py::len(pes) == 3;
     if (!triple) {
-        LabelledPEList labelled{pe_list_of(pes), {}};
+        LabelledPEList labelled{
+            py::isinstance<HostVector<PEEntry>>(pes) ? pes.cast<const PEList&>() : pe_list_of(pes), {}};
         for (const auto& entry : labelled.pe_list) {
             labelled.sources.emplace_back(entry.second.size(), std::uint8_t{0});
         }

@@ -24,6 +24,7 @@ def test_every_pe_list_form_reads_out_as_the_method_and_the_analog_signal_draws_
     records = pelorin.simulate_pe_list(model, FORMS[form])
     assert value_of(records) == value_of(twin.simulate_pe_list(FORMS["PEListVector"]))
     assert value_of(model.simulate(TIMES)) == value_of(twin.simulate(TIMES))  # the sequences went on alike
+    assert np.array_equal(pelorin.read_out(make(kind), FORMS[form]), pelorin.records_to_array(records))
     assert set(signal) == {"time", "adc", "adc_baseline"} | (set() if kind == "tarvex" else {"tot_time", "tot"})
 
 
