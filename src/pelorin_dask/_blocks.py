@@ -298,11 +298,10 @@ def _fitted(records: NDArray[np.void], model: AnyModel) -> NDArray[np.void]:
         return records
     fitted = np.zeros(len(records), dtype)
     for name in dtype.names or ():
-        if fitted[name].ndim == 2:
-            width = records[name].shape[1]
-            if width > fitted[name].shape[1]:
-                raise ValueError(f"a window of {width} samples is longer than waveform_samples "
-                                 f"({fitted[name].shape[1]})")
+        if dtype[name].shape:  # the waveform
+            width, samples = records.dtype[name].shape[0], dtype[name].shape[0]
+            if width > samples:
+                raise ValueError(f"a window of {width} samples is longer than waveform_samples ({samples})")
             fitted[name][:, :width] = records[name]
         else:
             fitted[name] = records[name]
