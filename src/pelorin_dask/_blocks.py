@@ -308,17 +308,17 @@ def _fitted(records: NDArray[np.void], model: AnyModel) -> NDArray[np.void]:
     return fitted
 
 
-def joined_truth(parts: Sequence[tuple[NDArray[np.void], NDArray[np.void]]], empty_records: NDArray[np.void],
-                 empty_truth: NDArray[np.void], remedy: str) -> tuple[NDArray[np.void], NDArray[np.void]]:
-    """The records and truths of consecutive readouts as those of one: each truth's record indices
-    offset by the records before it, -1 kept."""
-    counts = np.array([len(records) for records, _ in parts], np.int64)
+def joined_truth(pieces: Sequence[tuple[NDArray[np.void], NDArray[np.void]]], no_records: NDArray[np.void],
+                 no_truth: NDArray[np.void], remedy: str) -> tuple[NDArray[np.void], NDArray[np.void]]:
+    """The records and truths of consecutive readouts, given with an empty array of each dtype, as
+    those of one: each truth's record indices offset by the records before it, -1 kept."""
+    counts = np.array([len(records) for records, _ in pieces], np.int64)
     if counts.sum() > _MAX_RECORDS:
         raise ValueError(f"{counts.sum()} records are more than the truth's record field (int32) indexes; {remedy}")
-    records = np.concatenate([empty_records, *(records for records, _ in parts)], dtype=empty_records.dtype)
+    records = np.concatenate([no_records, *(records for records, _ in pieces)], dtype=no_records.dtype)
     # Of the given dtype: concatenate would pack the fields of one with offsets of its own.
-    truth = np.concatenate([empty_truth, *(truth for _, truth in parts)], dtype=empty_truth.dtype)
-    before = np.repeat(np.cumsum(counts) - counts, [len(truth) for _, truth in parts]).astype(np.int32)
+    truth = np.concatenate([no_truth, *(rows for _, rows in pieces)], dtype=no_truth.dtype)
+    before = np.repeat(np.cumsum(counts) - counts, [len(rows) for _, rows in pieces]).astype(np.int32)
     index = truth["record"]
     index += np.where(index >= 0, before, 0).astype(np.int32)
     return records, truth

@@ -280,6 +280,6 @@ def read_out(model: AnyModel, blocks: Sequence[Block], seed: int, *, client: Cli
     results = list(run(_task(options), model, blocks, seed, client, progress, timeout, submit_all=True))
     if not options.truth:
         return np.concatenate([empty_records(model), *cast(list[NDArray[np.void]], results)])
-    parts = cast(list[tuple[NDArray[np.void], NDArray[np.void]]], results)
-    return joined_truth(parts, empty_records(model), np.empty(0, TRUTH_DTYPE),
+    pieces = cast(list[tuple[NDArray[np.void], NDArray[np.void]]], results)
+    return joined_truth(pieces, empty_records(model), np.empty(0, TRUTH_DTYPE),
                         "read them block by block with read_out_blocks")
