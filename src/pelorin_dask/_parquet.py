@@ -61,7 +61,8 @@ def write_parquet(path: str | os.PathLike[str], model: AnyModel, blocks: Sequenc
     Columns are the fields of the record arrays, the camera's waveform a fixed-size
     list of uint16; no row group spans two blocks. Only the blocks in flight are held
     in memory. The file appears at `path` once complete; a failed readout leaves
-    whatever was there untouched.
+    whatever was there untouched. Only the records are written: the truth of the PEs
+    comes from read_out or read_out_blocks with truth=True.
 
     Parameters
     ----------
@@ -70,7 +71,8 @@ def write_parquet(path: str | os.PathLike[str], model: AnyModel, blocks: Sequenc
     model : ModelArguments
         The model class and its arguments, from which every block builds its model
     blocks : Sequence[Block]
-        The blocks: each a mapping {channel: times}, a pair (channels, times) or a function returning one
+        The blocks: each a mapping {channel: times}, a pair (channels, times), a triple
+        (channels, times, sources) or a function returning one
     seed : int
         Base seed, non-negative; block i's model gets block_seed(seed, i)
     client : distributed.Client, optional
@@ -172,7 +174,8 @@ def write_parquet_dataset(directory: str | os.PathLike[str], model: AnyModel, bl
     LocalCluster, a shared file system on a cluster). Blocks are written under hidden
     temporary names, renamed once every block is written: a failed readout leaves no
     part file (a block still running when another fails may leave a hidden
-    `.part-*.partial` file). Every block is submitted at once.
+    `.part-*.partial` file). Every block is submitted at once. Only the records are
+    written: the truth of the PEs comes from read_out or read_out_blocks with truth=True.
 
     Parameters
     ----------
@@ -181,7 +184,8 @@ def write_parquet_dataset(directory: str | os.PathLike[str], model: AnyModel, bl
     model : ModelArguments
         The model class and its arguments, from which every block builds its model
     blocks : Sequence[Block]
-        The blocks: each a mapping {channel: times}, a pair (channels, times) or a function returning one
+        The blocks: each a mapping {channel: times}, a pair (channels, times), a triple
+        (channels, times, sources) or a function returning one
     seed : int
         Base seed, non-negative; block i's model gets block_seed(seed, i)
     client : distributed.Client, optional

@@ -4,17 +4,33 @@ their results gathered in block order."""
 from __future__ import annotations
 
 import collections
+import functools
 import sys
 import time
 from collections.abc import Callable, Generator, Iterator, Mapping, Sequence
-from typing import TYPE_CHECKING, Any, TypeVar
+from typing import TYPE_CHECKING, Any, Literal, TypeVar, cast, overload
 
 import numpy as np
 from numpy.typing import NDArray
 
 import pelorin
 
-from ._blocks import BLOCK_FORMS, AnyModel, Block, ModelArguments, empty_records, non_negative, read_out_block
+from ._blocks import (
+    BLOCK_FORMS,
+    TRUTH_DTYPE,
+    AnyModel,
+    Block,
+    ModelArguments,
+    Readout,
+    Result,
+    Span,
+    empty_records,
+    joined_truth,
+    non_negative,
+    read_out_block,
+    read_out_with,
+    readout_options,
+)
 
 if TYPE_CHECKING:
     from distributed import Client
@@ -29,7 +45,7 @@ def check_arguments(model: object, blocks: object, seed: int, timeout: float | N
     for index, block in enumerate(blocks):
         if isinstance(block, pelorin.PEListVector):
             raise TypeError(f"block {index} is a PEListVector, which cannot be sent to a worker; give {BLOCK_FORMS}")
-        if not (callable(block) or isinstance(block, Mapping) or (isinstance(block, tuple) and len(block) == 2)):
+        if not (callable(block) or isinstance(block, Mapping) or (isinstance(block, tuple) and len(block) in (2, 3))):
             raise TypeError(f"block {index} is a {type(block).__name__}; give {BLOCK_FORMS}")
     non_negative(seed, "seed")
     if timeout is not None and not timeout > 0:
@@ -126,8 +142,27 @@ def run(task: _Task[_Result], model: AnyModel, blocks: Sequence[Block], seed: in
     return _with_progress(results, len(blocks)) if progress else results
 
 
+def _task(options: Readout) -> _Task[Result]:
+    # Without options, the readout as it always was.
+    return read_out_block if options == Readout() else functools.partial(read_out_with, options)
+
+
+@overload
+def read_out_blocks(model: AnyModel, blocks: Sequence[Block], seed: int, *, client: Client | None = ...,
+                    progress: bool = ..., timeout: float | None = ..., truth: Literal[False] = ...,
+                    continuous: bool = ..., span: Span | None = ...) -> Iterator[NDArray[np.void]]: ...
+@overload
+def read_out_blocks(model: AnyModel, blocks: Sequence[Block], seed: int, *, client: Client | None = ...,
+                    progress: bool = ..., timeout: float | None = ..., truth: Literal[True],
+                    continuous: bool = ..., span: Span | None = ...
+                    ) -> Iterator[tuple[NDArray[np.void], NDArray[np.void]]]: ...
+@overload
+def read_out_blocks(model: AnyModel, blocks: Sequence[Block], seed: int, *, client: Client | None = ...,
+                    progress: bool = ..., timeout: float | None = ..., truth: bool,
+                    continuous: bool = ..., span: Span | None = ...) -> Iterator[Result]: ...
 def read_out_blocks(model: AnyModel, blocks: Sequence[Block], seed: int, *, client: Client | None = None,
-                    progress: bool = False, timeout: float | None = None) -> Iterator[NDArray[np.void]]:
+                    progress: bool = False, timeout: float | None = None, truth: bool = False,
+                    continuous: bool = False, span: Span | None = None) -> Iterator[Result]:
     """Reads out the blocks one at a time, yielding each block's records in block order.
 
     Without `client` the blocks run one after the other in this process; with a client
@@ -135,12 +170,19 @@ def read_out_blocks(model: AnyModel, blocks: Sequence[Block], seed: int, *, clie
     so that only those results wait in memory. The arguments are checked when this is
     called, the blocks read out while iterating.
 
+    With truth, continuous or span, or PEs given as a triple, block i is read out by
+    ``pelorin.read_out(model.build(block_seed(seed, i)), pes, truth=truth,
+    continuous=continuous, span=span)``, its records in the dtype of the others (the
+    camera's waveform field waveform_samples wide). Without them the records are those
+    of simulate_pe_list, and a block's records are the same with truth as without.
+
     Parameters
     ----------
     model : ModelArguments
         The model class and its arguments, from which every block builds its model
     blocks : Sequence[Block]
-        The blocks: each a mapping {channel: times}, a pair (channels, times) or a function returning one
+        The blocks: each a mapping {channel: times}, a pair (channels, times), a triple
+        (channels, times, sources) with a source label (0 to 255) per PE, or a function returning one
     seed : int
         Base seed, non-negative; block i's model gets block_seed(seed, i)
     client : distributed.Client, optional
@@ -149,36 +191,63 @@ def read_out_blocks(model: AnyModel, blocks: Sequence[Block], seed: int, *, clie
         Writes the number of blocks gathered so far to the standard error stream (default is False)
     timeout : float, optional
         Cluster only: seconds to wait for any one block's result (default is no limit)
+    truth : bool, optional
+        Also yield the truth of every PE (default False)
+    continuous : bool, optional
+        Run the ADC (and the ToT discriminator) over the span, so that noise alone can trigger (default False)
+    span : Tuple[float, float], optional
+        (start, stop) of the continuous readout in seconds (default: each entry's own, around its PEs)
 
     Returns
     -------
-    Iterator[numpy.ndarray]
-        The records of each block as a structured array (`pelorin.records_to_array`)
+    Iterator[numpy.ndarray] or Iterator[Tuple[numpy.ndarray, numpy.ndarray]]
+        The records of each block as a structured array (`pelorin.records_to_array`); with
+        truth=True pairs (records, truth): one row per PE of the block, entry by entry as
+        `pelorin.read_out` gives them, of dtype TRUTH_DTYPE, whose record field indexes that
+        block's records (-1 for none) and whose block field is the block's index
 
     Raises
     ------
     TypeError
-        If model is not a ModelArguments, blocks not a sequence of blocks or seed not an int
+        If model is not a ModelArguments, blocks not a sequence of blocks, seed not an int,
+        truth or continuous not a bool or span not a pair of numbers
     ValueError
-        If seed is negative or timeout not positive
+        If seed is negative, timeout not positive, or span given without continuous=True or
+        not from a time at 0 or later to one at or after it (a span beyond the model's time
+        range fails in its first block)
     TimeoutError
         If a block gives no result within timeout
     """
-    return run(read_out_block, model, blocks, seed, client, progress, timeout, submit_all=False)
+    options = readout_options(truth, continuous, span)
+    return run(_task(options), model, blocks, seed, client, progress, timeout, submit_all=False)
 
 
+@overload
+def read_out(model: AnyModel, blocks: Sequence[Block], seed: int, *, client: Client | None = ...,
+             progress: bool = ..., timeout: float | None = ..., truth: Literal[False] = ...,
+             continuous: bool = ..., span: Span | None = ...) -> NDArray[np.void]: ...
+@overload
+def read_out(model: AnyModel, blocks: Sequence[Block], seed: int, *, client: Client | None = ...,
+             progress: bool = ..., timeout: float | None = ..., truth: Literal[True],
+             continuous: bool = ..., span: Span | None = ...) -> tuple[NDArray[np.void], NDArray[np.void]]: ...
+@overload
+def read_out(model: AnyModel, blocks: Sequence[Block], seed: int, *, client: Client | None = ...,
+             progress: bool = ..., timeout: float | None = ..., truth: bool,
+             continuous: bool = ..., span: Span | None = ...) -> Result: ...
 def read_out(model: AnyModel, blocks: Sequence[Block], seed: int, *, client: Client | None = None,
-             progress: bool = False, timeout: float | None = None) -> NDArray[np.void]:
+             progress: bool = False, timeout: float | None = None, truth: bool = False,
+             continuous: bool = False, span: Span | None = None) -> Result:
     """Reads out all blocks into one structured array, block after block.
 
-    On a cluster every block is submitted at once.
+    On a cluster every block is submitted at once. The options are those of read_out_blocks.
 
     Parameters
     ----------
     model : ModelArguments
         The model class and its arguments, from which every block builds its model
     blocks : Sequence[Block]
-        The blocks: each a mapping {channel: times}, a pair (channels, times) or a function returning one
+        The blocks: each a mapping {channel: times}, a pair (channels, times), a triple
+        (channels, times, sources) with a source label (0 to 255) per PE, or a function returning one
     seed : int
         Base seed, non-negative; block i's model gets block_seed(seed, i)
     client : distributed.Client, optional
@@ -187,16 +256,30 @@ def read_out(model: AnyModel, blocks: Sequence[Block], seed: int, *, client: Cli
         Writes the number of blocks gathered so far to the standard error stream (default is False)
     timeout : float, optional
         Cluster only: seconds to wait for any one block's result (default is no limit)
+    truth : bool, optional
+        Also return the truth of every PE (default False)
+    continuous : bool, optional
+        Run the ADC (and the ToT discriminator) over the span, so that noise alone can trigger (default False)
+    span : Tuple[float, float], optional
+        (start, stop) of the continuous readout in seconds (default: each entry's own, around its PEs)
 
     Returns
     -------
-    numpy.ndarray
-        The records of all blocks (`pelorin.records_to_array`), empty for no blocks
+    numpy.ndarray or Tuple[numpy.ndarray, numpy.ndarray]
+        The records of all blocks (`pelorin.records_to_array`), empty for no blocks; with
+        truth=True also the truth of all blocks in block order (TRUTH_DTYPE), whose record
+        field indexes these records (-1 for none) and whose block field gives the block
 
     Raises
     ------
     TypeError, ValueError, TimeoutError
-        As for read_out_blocks
+        As for read_out_blocks; ValueError also if truth=True and the records are more than
+        the int32 record field indexes (read_out_blocks indexes them block by block)
     """
-    arrays = list(run(read_out_block, model, blocks, seed, client, progress, timeout, submit_all=True))
-    return np.concatenate([empty_records(model), *arrays])
+    options = readout_options(truth, continuous, span)
+    results = list(run(_task(options), model, blocks, seed, client, progress, timeout, submit_all=True))
+    if not options.truth:
+        return np.concatenate([empty_records(model), *cast(list[NDArray[np.void]], results)])
+    pieces = cast(list[tuple[NDArray[np.void], NDArray[np.void]]], results)
+    return joined_truth(pieces, empty_records(model), np.empty(0, TRUTH_DTYPE),
+                        "read them block by block with read_out_blocks")

@@ -1,4 +1,4 @@
-"""Block-wise readout: sequential, on one and on two worker processes, to Parquet."""
+"""Block-wise readout: sequential, on one and on two worker processes, to Parquet, with the truth of every PE."""
 
 import functools
 import importlib.util
@@ -20,6 +20,12 @@ def dark_counts(block, channels=4):  # a block's PEs, drawn where the block runs
     rng = np.random.default_rng([11, block])
     counts = rng.poisson(8, channels)
     return np.repeat(np.arange(channels) + channels * block, counts), rng.uniform(0.0, 2e-6, counts.sum())
+
+
+def labelled(block):  # the PEs of dark_counts shuffled, channels interleaved, with a source label each
+    channels, times = dark_counts(block)
+    order = np.random.default_rng(block).permutation(len(channels))
+    return channels[order], times[order], np.arange(len(channels), dtype=np.uint8) % 7 + 1
 
 
 # Every form a block takes; the empty one gives no records. A block must not give a list.
@@ -67,6 +73,19 @@ REFUSED = {  # call on ModelArguments(Tarvex) m and a directory d -> (exception,
     "function gives a list": (lambda m, d: read_out(m, [{}, GIVES_A_LIST], 1), TypeError, "block 1 gave a list"),
     "negative seed": (lambda m, d: read_out_blocks(m, BLOCKS, -1), ValueError, "seed must not be negative, not -1"),
     "zero timeout": (lambda m, d: read_out(m, BLOCKS, 1, timeout=0.0), ValueError, "timeout must be a positive"),
+    "truth not a bool": (lambda m, d: read_out(m, BLOCKS, 1, truth="yes"), TypeError, "truth must be a bool, not str"),
+    "continuous not a bool": (lambda m, d: read_out_blocks(m, BLOCKS, 1, continuous=1), TypeError,
+                              "continuous must be a bool, not int"),
+    "span not a pair": (lambda m, d: read_out(m, BLOCKS, 1, continuous=True, span=1e-6), TypeError,
+                        r"span must be a pair \(start, stop\)"),
+    "span without continuous": (lambda m, d: read_out(m, BLOCKS, 1, span=(0, 1e-6)), ValueError,
+                                "span applies to the continuous readout only"),
+    "span backwards": (lambda m, d: read_out_block(m, {}, 1, 0, continuous=True, span=(2e-6, 1e-6)), ValueError,
+                       "to a stop at or after it"),
+    "span beyond the model": (lambda m, d: read_out(m, BLOCKS, 1, continuous=True, span=(0, 1e300)), ValueError,
+                              "span stop .* must be within"),
+    "source label too large": (lambda m, d: read_out(m, [([1, 2], [1e-7, 2e-7], [0, 256])], 1), ValueError,
+                               r"source label 256 \(index 1\)"),
     "parquet: file is a directory": (lambda m, d: write_parquet(d, m, BLOCKS, 1), IsADirectoryError, "is a directory"),
     "parquet: file in no directory": (lambda m, d: write_parquet(d / "absent" / "r.parquet", m, BLOCKS, 1),
                                       FileNotFoundError, "no directory .*absent to write r.parquet in"),
@@ -85,6 +104,47 @@ def test_refusals_name_the_problem(name, arguments, tmp_path):
     with pytest.raises(error, match=message):
         call(ModelArguments(pelorin.Tarvex, **arguments["tarvex"]), tmp_path)
     assert os.listdir(tmp_path) == ["file"]
+
+
+@pytest.mark.parametrize("continuous", [False, True], ids=["triggered", "continuous"])
+def test_truth_of_every_pe_names_its_block_and_record(model, continuous, monkeypatch):
+    blocks, pes = [functools.partial(dark_counts, b) for b in range(3)], [dark_counts(b) for b in range(3)]
+    records, truth = read_out(model, blocks, seed=5, truth=True, continuous=continuous)
+    assert np.array_equal(records, read_out(model, blocks, seed=5, continuous=continuous))
+    assert truth.dtype == pelorin_dask.TRUTH_DTYPE
+    assert np.array_equal(truth["block"], np.repeat([0, 1, 2], [len(channels) for channels, _ in pes]))
+    hit = truth["record"] >= 0
+    assert hit.any() and np.array_equal(records["channel"][truth["record"][hit]], truth["channel"][hit])
+    # Streamed, each block's record indices count in its own records, as one call over the block gives them.
+    before = 0
+    for index, (block_records, block_truth) in enumerate(read_out_blocks(model, blocks, 5, truth=True,
+                                                                         continuous=continuous)):
+        alone = pelorin.read_out(model.build(block_seed(5, index)), pes[index], truth=True, continuous=continuous)[1]
+        assert all(np.array_equal(block_truth[name], alone[name]) for name in alone.dtype.names)
+        expected = np.where(alone["record"] < 0, -1, alone["record"] + before)
+        assert np.array_equal(truth["record"][truth["block"] == index], expected)
+        before += len(block_records)
+    assert before == len(records)
+    monkeypatch.setattr(pelorin_dask._blocks, "_CHUNK_PES", 3)
+    chunked = read_out(model, blocks, seed=5, truth=True, continuous=continuous)
+    assert np.array_equal(chunked[0], records) and np.array_equal(chunked[1], truth)
+
+
+def test_a_triple_read_in_runs_equals_one_call_and_every_form_keeps_its_records(model, monkeypatch):
+    monkeypatch.setattr(pelorin_dask._blocks, "_CHUNK_PES", 5)
+    triple = labelled(2)
+    expected = pelorin.read_out(model.build(block_seed(7, 0)), triple, truth=True)
+    records, truth = read_out_block(model, triple, 7, 0, truth=True)
+    assert np.array_equal(records, expected[0]) and np.array_equal(records, read_out_block(model, triple[:2], 7, 0))
+    assert all(np.array_equal(truth[name], expected[1][name]) for name in expected[1].dtype.names)
+    assert sorted(truth["source"]) == sorted(triple[2]) and min(truth["source"]) > 0
+    bad = (*triple[:2], triple[2].astype(int))
+    bad[2][9] = 300  # its index as given, not in a run
+    pytest.raises(ValueError, read_out_block, model, bad, 7, 0, truth=True).match(r"source label 300 \(index 9\)")
+    # A PE list may repeat a channel, which a mapping holds once.
+    repeats = functools.partial(pelorin.PEListVector, [(1, [1e-7, 3e-7]), (2, [5e-7]), (1, [9e-7, 1.3e-6])])
+    blocks = [*BLOCKS, repeats, functools.partial(labelled, 1)]
+    assert np.array_equal(read_out(model, blocks, seed=7, truth=True)[0], read_out(model, blocks, seed=7))
 
 
 def columns(source):  # of a record array or a Parquet file or dataset, as lists
@@ -125,6 +185,10 @@ def test_workers_give_the_sequential_arrays(client, model, tmp_path):
     assert np.array_equal(read_out(model, BLOCKS, seed=3, client=client, timeout=60), expected)
     streamed = list(read_out_blocks(model, BLOCKS, seed=3, client=client, timeout=60))
     assert len(streamed) == len(BLOCKS) and np.array_equal(np.concatenate(streamed), expected)
+    blocks = [*BLOCKS, functools.partial(labelled, 1)]
+    here = read_out(model, blocks, seed=3, truth=True, continuous=True)
+    there = read_out(model, blocks, seed=3, truth=True, continuous=True, client=client, timeout=60)
+    assert all(a.dtype == b.dtype and np.array_equal(a, b) for a, b in zip(here, there))
     if importlib.util.find_spec("pyarrow"):
         write_parquet(tmp_path / "r.parquet", model, BLOCKS, seed=3, client=client, timeout=60)
         assert columns(tmp_path / "r.parquet") == columns(expected)

@@ -49,6 +49,11 @@ def accepted_by_dask(client: Client) -> float:
                                         lambda: pelorin.generate_pe_list(2, 3, 1e-8)]
     records = pelorin_dask.read_out(module, blocks, 7, client=client, progress=True, timeout=60.0)
     records = np.concatenate([records, *pelorin_dask.read_out_blocks(module, blocks, seed=7)])
+    blocks.append((np.array([1, 1]), [2e-7, 3e-7], np.array([0, 2], np.uint8)))
+    gathered, truth = pelorin_dask.read_out(module, blocks, 7, truth=True, continuous=True, span=(0.0, 1e-6))
+    records = np.concatenate([records, gathered, pelorin_dask.read_out(module, blocks, 7, continuous=True)])
+    truth = np.concatenate([truth, *(rows for _, rows in pelorin_dask.read_out_blocks(module, blocks, 7, truth=True))],
+                           dtype=pelorin_dask.TRUTH_DTYPE)
     camera = pelorin_dask.ModelArguments(pelorin.Tarvex, waveform_samples=32)
     width: int | None = camera.waveform_samples()
     written: int = pelorin_dask.write_parquet(DATA / "r.parquet", camera, blocks, 7) + len(records) + (width or 0)
@@ -73,7 +78,8 @@ def refused(camera: pelorin.Tarvex, module: pelorin.MultiPMT,
     pelorin.add_afterpulses(pelorin.dark_counts(1e3, 0.0, 1.0, 4, 1), 0.1, DATA / "d.txt", 1.5)  # type: ignore[arg-type]
     tarvex: pelorin.Tarvex = pelorin_dask.ModelArguments(pelorin.MultiPMT).build(1)  # type: ignore[assignment]
     pelorin_dask.ModelArguments(pelorin.DoubleVector)  # type: ignore[type-var]
-    pelorin_dask.read_out(pelorin.Tarvex, [], 1)  # type: ignore[arg-type]
+    pelorin_dask.read_out(pelorin.Tarvex, [], 1)  # type: ignore[call-overload]
     pelorin_dask.read_out_blocks(arguments, [[1e-7]], 1)  # type: ignore[list-item]
+    pelorin_dask.read_out(arguments, [], 1, continuous=True, span=1e-6)  # type: ignore[call-overload]
     pelorin_dask.write_parquet(None, arguments, [], 1)  # type: ignore[arg-type]
     pelorin_dask.write_parquet_dataset(DATA, arguments, [], 0.5)  # type: ignore[arg-type]
