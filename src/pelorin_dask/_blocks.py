@@ -233,25 +233,6 @@ def _chunks(pes: pelorin.PEListVector) -> Iterator[pelorin.PEListVector]:
         yield pes[start:]
 
 
-def _mapping_chunks(pes: pelorin.PEListVector) -> Iterator[dict[int, Any]]:
-    """Runs of whole consecutive entries of about _CHUNK_PES PEs, at least one, each a mapping
-    {channel: times} for `pelorin.read_out`, which takes no PEListVector; an entry of a channel
-    that the run holds already starts the next run."""
-    run: dict[int, Any] = {}
-    count, runs = 0, 0
-    for channel, times in pes:
-        if channel in run:
-            yield run
-            run, count, runs = {}, 0, runs + 1
-        run[channel] = times
-        count += len(times)
-        if count >= _CHUNK_PES:
-            yield run
-            run, count, runs = {}, 0, runs + 1
-    if run or runs == 0:
-        yield run
-
-
 def _is_triple(pes: object) -> bool:
     return isinstance(pes, tuple) and len(pes) == 3
 
@@ -347,7 +328,8 @@ def read_out_with(options: Readout, model: AnyModel, block: Block, seed: int, in
         arrays = [pelorin.records_to_array(built.simulate_pe_list(run), model.waveform_samples())
                   for run in _chunks(entries)]
         return arrays[0] if len(arrays) == 1 else np.concatenate(arrays)
-    runs: Iterable[PEs] = _labelled_chunks(cast(Triple, pes)) if entries is None else _mapping_chunks(entries)
+    runs: Iterable[PEs | pelorin.PEListVector] = (_labelled_chunks(cast(Triple, pes)) if entries is None
+                                                  else _chunks(entries))
     records: list[NDArray[np.void]] = []
     truths: list[NDArray[np.void]] = []
     for run in runs:
