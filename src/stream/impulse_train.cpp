@@ -67,13 +67,18 @@ bool insertion_sort_within(std::vector<Impulse>& impulses, std::size_t budget) {
 std::vector<Impulse> draw_impulses(PiecewiseLinearPMTSim& pmt, const std::vector<double>& pe_times,
                                    random::MersenneTwister& rng, std::vector<PEDraw>* drawn) {
     std::vector<Impulse> impulses(pe_times.size());
-    if (drawn != nullptr) {
+    // Two loops, so that the plain one keeps its shape.
+    if (drawn == nullptr) {
+        for (std::size_t n = 0; n < pe_times.size(); ++n) {
+            const auto [index, amplitude] = pmt.draw_impulse(pe_times[n], rng);
+            impulses[n] = {index, amplitude};
+        }
+    } else {
         drawn->resize(pe_times.size());
-    }
-    for (std::size_t n = 0; n < pe_times.size(); ++n) {
-        const auto [index, amplitude] =
-            pmt.draw_impulse(pe_times[n], rng, drawn != nullptr ? drawn->data() + n : nullptr);
-        impulses[n] = {index, amplitude};
+        for (std::size_t n = 0; n < pe_times.size(); ++n) {
+            const auto [index, amplitude] = pmt.draw_impulse(pe_times[n], rng, &(*drawn)[n]);
+            impulses[n] = {index, amplitude};
+        }
     }
     stable_sort_by_index(impulses);
     merge_equal_indices(impulses);

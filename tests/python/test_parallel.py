@@ -85,7 +85,7 @@ REFUSED = {  # call on ModelArguments(Tarvex) m and a directory d -> (exception,
     "span beyond the model": (lambda m, d: read_out(m, BLOCKS, 1, continuous=True, span=(0, 1e300)), ValueError,
                               "span stop .* must be within"),
     "source label too large": (lambda m, d: read_out(m, [([1, 2], [1e-7, 2e-7], [0, 256])], 1), ValueError,
-                               r"source label 256 \(index 1\)"),
+                               r"source label 256 lies outside 0 to 255 \(index 1\)"),
     "parquet: file is a directory": (lambda m, d: write_parquet(d, m, BLOCKS, 1), IsADirectoryError, "is a directory"),
     "parquet: file in no directory": (lambda m, d: write_parquet(d / "absent" / "r.parquet", m, BLOCKS, 1),
                                       FileNotFoundError, "no directory .*absent to write r.parquet in"),
@@ -140,7 +140,8 @@ def test_a_triple_read_in_runs_equals_one_call_and_every_form_keeps_its_records(
     assert sorted(truth["source"]) == sorted(triple[2]) and min(truth["source"]) > 0
     bad = (*triple[:2], triple[2].astype(int))
     bad[2][9] = 300  # its index as given, not in a run
-    pytest.raises(ValueError, read_out_block, model, bad, 7, 0, truth=True).match(r"source label 300 \(index 9\)")
+    pytest.raises(ValueError, read_out_block, model, bad, 7, 0, truth=True).match(
+        r"source label 300 lies outside 0 to 255 \(index 9\)")
     # A PE list may repeat a channel, which a mapping holds once.
     repeats = functools.partial(pelorin.PEListVector, [(1, [1e-7, 3e-7]), (2, [5e-7]), (1, [9e-7, 1.3e-6])])
     blocks = [*BLOCKS, repeats, functools.partial(labelled, 1)]
