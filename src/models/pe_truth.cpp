@@ -10,23 +10,25 @@ namespace pelorin {
 namespace {
 
 /// Finds the first of ascending values that comes after a time. A table of the answers at
-/// evenly spaced times narrows each search to a few values, PE times in any order; sorted
-/// ones mostly find the last answer again or the next.
+/// evenly spaced times narrows each search to a few values, which are then counted without
+/// branches: PE times in any order would mispredict them.
 class FirstAfter {
 public:
-    explicit FirstAfter(const std::vector<double>& values) : values_(values) {
-        const std::size_t size = values.size();
-        if (size < 2 || !(values.back() > values.front()) || !std::isfinite(values.back() - values.front())) {
+    explicit FirstAfter(const std::vector<double>& values) : size_(values.size()) {
+        // Padded with values that come after every time, so that a count may read past the end.
+        padded_.assign(values.begin(), values.end());
+        padded_.resize(size_ + counted, std::numeric_limits<double>::infinity());
+        if (size_ < 2 || !(values.back() > values.front()) || !std::isfinite(values.back() - values.front())) {
             return;
         }
         lowest_ = values.front();
-        buckets_ = 2 * size;
+        buckets_ = 2 * size_;
         scale_ = static_cast<double>(buckets_) / (values.back() - values.front());
         guide_.resize(buckets_ + 1);
         std::size_t i = 0;
         for (std::size_t b = 0; b <= buckets_; ++b) {
             const double edge = lowest_ + static_cast<double>(b) / scale_;
-            while (i < size && values[i] <= edge) {
+            while (i < size_ && values[i] <= edge) {
                 ++i;
             }
             guide_[b] = i;
@@ -36,46 +38,49 @@ public:
     /// The first position whose value comes after t: `comes_after(t, value)` is false for a
     /// prefix of the values and true after it.
     template <typename ComesAfter>
-    std::size_t find(double t, ComesAfter&& comes_after) {
-        const std::size_t size = values_.size();
-        for (std::size_t k = last_; k <= last_ + 1 && k <= size; ++k) {
-            if ((k == size || comes_after(t, values_[k])) && (k == 0 || !comes_after(t, values_[k - 1]))) {
-                return last_ = k;
-            }
-        }
+    std::size_t find(double t, ComesAfter&& comes_after) const {
         std::size_t low = 0;
-        std::size_t high = size;
+        std::size_t high = size_;
         if (buckets_ > 0 && t >= lowest_) {
             // Rounding can put t one bucket off: the neighbours bound the search.
             const double bucket = std::min((t - lowest_) * scale_, static_cast<double>(buckets_));
             const auto b = static_cast<std::size_t>(bucket);
             low = guide_[b > 0 ? b - 1 : 0];
-            high = std::min(size, guide_[std::min(b + 2, buckets_)] + 1);
+            high = std::min(size_, guide_[std::min(b + 2, buckets_)] + 1);
         }
-        return last_ = search(low, high, t, comes_after);
+        if (high - low <= counted) {
+            std::size_t before = 0;
+            for (std::size_t j = 0; j < counted; ++j) {
+                before += comes_after(t, padded_[low + j]) ? 0 : 1;
+            }
+            return std::min(low + before, high);
+        }
+        return search(low, high, t, comes_after);
     }
 
 private:
+    static constexpr std::size_t counted = 4;
+
     /// Binary search of [low, high) whose steps are selects, not branches.
     template <typename ComesAfter>
     std::size_t search(std::size_t low, std::size_t high, double t, ComesAfter&& comes_after) const {
-        const double* base = values_.data() + low;
+        const double* base = padded_.data() + low;
         std::size_t count = high - low;
         while (count > 1) {
             const std::size_t half = count / 2;
             base = comes_after(t, base[half - 1]) ? base : base + half;
             count -= half;
         }
-        const auto position = static_cast<std::size_t>(base - values_.data());
+        const auto position = static_cast<std::size_t>(base - padded_.data());
         return count == 1 && !comes_after(t, *base) ? position + 1 : position;
     }
 
-    const std::vector<double>& values_;
+    std::size_t size_;
+    std::vector<double> padded_;
     std::vector<std::size_t> guide_;  ///< per bucket edge, the first value above it
     std::size_t buckets_ = 0;
     double lowest_ = 0.0;
     double scale_ = 0.0;
-    std::size_t last_ = 0;
 };
 
 /// Per PE, the interval k (starts ascending) with starts[k] <= t and t inside it by `inside`.

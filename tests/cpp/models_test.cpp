@@ -5,7 +5,9 @@
 #include <algorithm>
 
 #include "models/input_checks.hpp"
+#include "models/pe_truth.hpp"
 #include "pelorin/multipmt.hpp"
+#include "pelorin/random/distributions.hpp"
 #include "pelorin/tarvex.hpp"
 #include "test_support.hpp"
 
@@ -149,4 +151,46 @@ TEST(MultiPMT, ToTPulsesLongerThanTheStreamsRingReadOutThroughTheStages) {
     const auto hits = module.simulate({1e-6, 1e-6, 1e-6}, 2);
     ASSERT_EQ(hits.size(), 1u);
     EXPECT_NEAR(hits[0].time_over_threshold, 2e-3, 2e-5);
+}
+
+// The guided search against a scan: windows and hits of every spacing, clustered and
+// spread, PE times on their edges, before the first and after the last.
+TEST(Truth, EachPEFindsTheRecordAScanFinds) {
+    pelorin::random::MersenneTwister rng(5);
+    for (int round = 0; round < 200; ++round) {
+        const auto count = static_cast<std::size_t>(pelorin::random::below(rng, 40));
+        const double length = 1e-9 * static_cast<double>(1 + pelorin::random::below(rng, 30));
+        std::vector<double> starts;
+        std::vector<corvane::MultiPMTTrigger> hits;
+        double t = 0.0;
+        for (std::size_t k = 0; k < count; ++k) {
+            t += length + (pelorin::random::below(rng, 3) == 0 ? 1e-3 : 1e-9) * pelorin::random::canonical(rng);
+            starts.push_back(t);
+            hits.push_back({t, 0, length * pelorin::random::canonical(rng), 0});
+        }
+        std::vector<double> pes;
+        pelorin::PETruth windows, overlaps;
+        for (int n = 0; n < 300; ++n) {
+            const double edge = starts.empty() ? 0.0 : starts[pelorin::random::below(rng, starts.size())];
+            pes.push_back(n % 3 == 0 ? edge : (t + 2e-9) * (1.2 * pelorin::random::canonical(rng) - 0.1));
+            windows.draws.push_back({n % 5 == 0 ? length : 0.0, 1.0});
+        }
+        overlaps.draws = windows.draws;
+        pelorin::assign_to_windows(pes, starts, length, windows);
+        pelorin::assign_to_hits(pes, hits, 2e-9, overlaps);
+        for (std::size_t n = 0; n < pes.size(); ++n) {
+            const double at = pes[n] + windows.draws[n].delay;
+            std::int64_t window = -1, hit = -1;
+            for (std::size_t k = 0; k < count; ++k) {
+                if (window < 0 && starts[k] <= at && at < starts[k] + length) {
+                    window = static_cast<std::int64_t>(k);
+                }
+                if (hit < 0 && at <= hits[k].time + hits[k].time_over_threshold && hits[k].time <= at + 2e-9) {
+                    hit = static_cast<std::int64_t>(k);
+                }
+            }
+            ASSERT_EQ(windows.record[n], window) << "round " << round << ", PE " << n;
+            ASSERT_EQ(overlaps.record[n], hit) << "round " << round << ", PE " << n;
+        }
+    }
 }
