@@ -290,6 +290,15 @@ def read_out(
     continuous: bool = False,
     span: tuple[SupportsFloat, SupportsFloat] | None = None,
 ) -> tuple[NDArray[numpy.void], NDArray[numpy.void]]: ...
+@overload
+def read_out(
+    model: Tarvex | MultiPMT,
+    pe_list: _AnyPEs,
+    *,
+    truth: bool = False,
+    continuous: bool = False,
+    span: tuple[SupportsFloat, SupportsFloat] | None = None,
+) -> NDArray[numpy.void] | tuple[NDArray[numpy.void], NDArray[numpy.void]]: ...
 
 # PEs as columns: the channel and time (seconds) of every PE, optionally with its source code:
 # 0 signal, 1 dark count, 2 afterpulse (merge_pes and add_afterpulses return uint8 sources).
