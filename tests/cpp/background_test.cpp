@@ -86,9 +86,12 @@ TEST(DarkCounts, RefuseBadArgumentsBeforeDrawing) {
         {{1.0}, 0, 1, std::int64_t{1} << 32, "channel count must lie between 0 and 2^31"},
         {fast, 1e10, 1e10 + 1e-3, 1, "too short for times near 1e+10 s"},
     };
-    for (const auto& [rates, start, stop, count, message] : cases) {
-        EXPECT_TRUE(
-            throws_with<std::invalid_argument>([&] { dark_counts(rates, start, stop, count, 1); }, message))
+    for (const auto& bad : cases) {
+        // The tuple is captured whole: clang before 16 cannot capture structured bindings.
+        const std::string& message = std::get<4>(bad);
+        EXPECT_TRUE(throws_with<std::invalid_argument>(
+            [&] { dark_counts(std::get<0>(bad), std::get<1>(bad), std::get<2>(bad), std::get<3>(bad), 1); },
+            message))
             << message;
     }
     EXPECT_TRUE(
