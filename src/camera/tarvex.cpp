@@ -123,25 +123,25 @@ std::vector<corvane::TarvexTrigger> triggered_readout_of_stages(State& s, const 
 
 /// The analog runs that the zero-valued samples forced over the windows make the ADC cover,
 /// merged: each forced sample stores the pulse span after it once shaped.
-std::vector<stream::Run> forced_runs(const std::vector<double>& trigger_times, double readout_window,
-                                     double half_pulse, double step, std::int64_t span) {
+std::vector<stream::Run> forced_runs(const std::vector<double>& window_starts, double window_length,
+                                     double half_pulse, double step, std::int64_t pulse_span) {
     std::vector<stream::Run> forced;
     // The forced samples of one window come in ascending order, so its runs form as they come.
-    force_windows(trigger_times, readout_window, half_pulse, step, [&](std::int64_t index) {
+    force_windows(window_starts, window_length, half_pulse, step, [&](std::int64_t index) {
         if (!forced.empty() && index >= forced.back().first && index <= forced.back().last + 1) {
-            forced.back().last = std::max(forced.back().last, index + span);
+            forced.back().last = std::max(forced.back().last, index + pulse_span);
         } else {
-            forced.push_back({index, index + span});
+            forced.push_back({index, index + pulse_span});
         }
     });
     return stream::merge_runs(std::move(forced));
 }
 
 /// The stages' forcing: zero-valued analog samples added over the windows.
-void add_forced_samples(SparseWaveform<double>& analog, const std::vector<double>& trigger_times,
-                        double readout_window, double half_pulse) {
+void add_forced_samples(SparseWaveform<double>& analog, const std::vector<double>& window_starts,
+                        double window_length, double half_pulse) {
     std::vector<SparseWaveform<double>::Sample> forced;
-    force_windows(trigger_times, readout_window, half_pulse, analog.step,
+    force_windows(window_starts, window_length, half_pulse, analog.step,
                   [&](std::int64_t index) { forced.emplace_back(index, 0.0); });
     analog.add_samples(std::move(forced));
 }
@@ -297,8 +297,8 @@ std::vector<corvane::TarvexTrigger> detail::ReadoutPaths::read_out(Tarvex& model
     const std::optional<TimeSpan> span =
         options.continuous ? continuous_span(s, pe_times, options.span) : std::nullopt;
     // The ADC runs over the span as it runs over one external-trigger window.
-    const std::vector<double> span_start = span ? std::vector<double>{span->start} : std::vector<double>{};
-    const double span_length = span ? span->stop - span->start : 0.0;
+    const std::vector<double> window_starts = span ? std::vector<double>{span->start} : std::vector<double>{};
+    const double window_length = span ? span->stop - span->start : 0.0;
     std::vector<PEDraw>* const drawn = options.truth != nullptr ? &options.truth->draws : nullptr;
 
     std::vector<corvane::TarvexTrigger> records;
@@ -308,7 +308,7 @@ std::vector<corvane::TarvexTrigger> detail::ReadoutPaths::read_out(Tarvex& model
     if (s.stages_only || -static_cast<std::int64_t>(s.trigger_offset) > stream::longest_look_back) {
         SparseWaveform<double> analog = s.pmt_sim.simulate(pe_times, s.rng, drawn);
         if (span) {
-            add_forced_samples(analog, span_start, span_length, 0.5 * s.pulse_duration);
+            add_forced_samples(analog, window_starts, window_length, 0.5 * s.pulse_duration);
         }
         records = triggered_readout_of_stages(s, analog, channel, starts);
     } else {
@@ -319,7 +319,7 @@ std::vector<corvane::TarvexTrigger> detail::ReadoutPaths::read_out(Tarvex& model
                                          impulses.size() / 2 + 16);
         const auto pulse_span = static_cast<std::int64_t>(s.adc_sim.pulse_shape.kernel.size()) - 1;
         const std::vector<stream::Run> forced =
-            forced_runs(span_start, span_length, 0.5 * s.pulse_duration, pmt_step, pulse_span);
+            forced_runs(window_starts, window_length, 0.5 * s.pulse_duration, pmt_step, pulse_span);
         const ADCSampling sampling = s.adc_sim.sampling(pmt_step, rng);
         stream::stream_adc_runs(s.adc_sim, stream::Coverage(impulses, pulse_span, span ? &forced : nullptr),
                                 impulses, sampling, rng, readout);
