@@ -104,10 +104,15 @@ std::vector<Run> tap_runs(const TapOffsets& offsets, std::size_t taps, Run impul
             runs.push_back({impulses.first + shift, impulses.last + shift});
             continue;
         }
-        // An offset that changes along the run: its taps one by one.
+        // An offset that changes along the run: its taps one by one, ascending with the
+        // impulse index, joined as they come so that the list stays as short as its gaps.
         for (std::int64_t p = impulses.first; p <= impulses.last; ++p) {
             const std::int64_t j = offsets.index(k, p);
-            runs.push_back({j, j});
+            if (!runs.empty() && j >= runs.back().first && j <= runs.back().last + 1) {
+                runs.back().last = std::max(runs.back().last, j);
+            } else {
+                runs.push_back({j, j});
+            }
         }
     }
     return merge_runs(std::move(runs));
