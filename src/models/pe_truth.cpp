@@ -83,28 +83,20 @@ private:
     double scale_ = 0.0;
 };
 
-/// Per PE, the interval k (starts ascending) with starts[k] <= t and t inside it by `inside`.
-template <typename Inside>
-void assign(const std::vector<double>& pe_times, const std::vector<double>& starts,
-            const std::vector<std::int64_t>& record_of_interval, PETruth& truth, Inside&& inside) {
-    truth.record.assign(pe_times.size(), -1);
-    FirstAfter first_after(starts);
-    for (std::size_t n = 0; n < pe_times.size(); ++n) {
-        const double t = pe_times[n] + truth.draws[n].delay;
-        const std::size_t after = first_after.find(t, [](double time, double start) { return time < start; });
-        if (after > 0 && inside(after - 1, t)) {
-            truth.record[n] = record_of_interval[after - 1];
-        }
-    }
-}
-
 }  // namespace
 
 void assign_to_windows(const std::vector<double>& pe_times, const std::vector<double>& starts, double length,
                        PETruth& truth) {
-    std::vector<std::int64_t> records(starts.size());
-    std::iota(records.begin(), records.end(), std::int64_t{0});
-    assign(pe_times, starts, records, truth, [&](std::size_t k, double t) { return t < starts[k] + length; });
+    truth.record.assign(pe_times.size(), -1);
+    const FirstAfter first_after(starts);
+    for (std::size_t n = 0; n < pe_times.size(); ++n) {
+        const double t = pe_times[n] + truth.draws[n].delay;
+        // The last window that starts at or before t holds it, if it has not ended.
+        const std::size_t after = first_after.find(t, [](double time, double start) { return time < start; });
+        if (after > 0 && t < starts[after - 1] + length) {
+            truth.record[n] = static_cast<std::int64_t>(after - 1);
+        }
+    }
 }
 
 void assign_to_hits(const std::vector<double>& pe_times, const std::vector<corvane::MultiPMTTrigger>& hits,
@@ -124,7 +116,7 @@ void assign_to_hits(const std::vector<double>& pe_times, const std::vector<corva
         ends[k] = latest;
     }
     truth.record.assign(pe_times.size(), -1);
-    FirstAfter first_after(ends);
+    const FirstAfter first_after(ends);
     for (std::size_t n = 0; n < pe_times.size(); ++n) {
         const double t = pe_times[n] + truth.draws[n].delay;
         const std::size_t k = first_after.find(t, [](double time, double end) { return time <= end; });

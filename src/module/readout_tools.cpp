@@ -1,7 +1,7 @@
 #include "module/bindings.hpp"
+#include "module/pe_arrays.hpp"
 
 #include <cstddef>
-#include <cstring>
 #include <limits>
 #include <string>
 #include <type_traits>
@@ -14,9 +14,15 @@
 namespace pelorin::bindings {
 namespace {
 
-std::string type_name(const py::handle& object) { return py::str(py::type::handle_of(object).attr("__name__")); }
-
-[[noreturn]] void refuse_model(const py::handle& model) {
+/// `use(model)` with the model as the class it is; TypeError for anything else.
+template <typename Use>
+auto with_model(const py::object& model, Use&& use) {
+    if (py::isinstance<Tarvex>(model)) {
+        return use(model.cast<Tarvex&>());
+    }
+    if (py::isinstance<MultiPMT>(model)) {
+        return use(model.cast<MultiPMT&>());
+    }
     throw py::type_error("model must be a pelorin.Tarvex or a pelorin.MultiPMT, not " + type_name(model));
 }
 
@@ -29,13 +35,7 @@ py::object simulate_pe_list_of(Model& model, const py::object& pes) {
 }
 
 py::object simulate_any_pe_list(const py::object& model, const py::object& pes) {
-    if (py::isinstance<Tarvex>(model)) {
-        return simulate_pe_list_of(model.cast<Tarvex&>(), pes);
-    }
-    if (py::isinstance<MultiPMT>(model)) {
-        return simulate_pe_list_of(model.cast<MultiPMT&>(), pes);
-    }
-    refuse_model(model);
+    return with_model(model, [&](auto& m) { return simulate_pe_list_of(m, pes); });
 }
 
 /// Sample times and values of a sparse waveform as two NumPy arrays under the given keys.
@@ -55,20 +55,16 @@ void put_signal(py::dict& result, const char* time_key, const char* value_key,
 }
 
 py::dict analog_signal_of(const py::object& model, const DoubleArray& pe_times) {
-    const std::vector<double> times = to_vector(pe_times);
-    const bool is_camera = py::isinstance<Tarvex>(model);
-    if (!is_camera && !py::isinstance<MultiPMT>(model)) {
-        refuse_model(model);
-    }
-    const AnalogSignal signal = is_camera ? analog_signal(model.cast<const Tarvex&>(), times)
-                                          : analog_signal(model.cast<const MultiPMT&>(), times);
-    py::dict result;
-    put_signal(result, "time", "adc", signal.adc);
-    result["adc_baseline"] = signal.adc_baseline;
-    if (!is_camera) {
-        put_signal(result, "tot_time", "tot", signal.tot);
-    }
-    return result;
+    return with_model(model, [&](const auto& m) {
+        const AnalogSignal signal = analog_signal(m, to_vector(pe_times));
+        py::dict result;
+        put_signal(result, "time", "adc", signal.adc);
+        result["adc_baseline"] = signal.adc_baseline;
+        if constexpr (std::is_same_v<std::decay_t<decltype(m)>, MultiPMT>) {
+            put_signal(result, "tot_time", "tot", signal.tot);
+        }
+        return result;
+    });
 }
 
 /// One row of the truth array, laid out as truth_dtype() describes it: 32 bytes a PE.
@@ -156,13 +152,8 @@ py::object read_out_any(const py::object& model, const py::object& pes, bool tru
     if (options.span && !continuous) {
         throw py::value_error("span applies to the continuous readout only: give continuous=True");
     }
-    if (py::isinstance<Tarvex>(model)) {
-        return read_out_entries(model.cast<Tarvex&>(), labelled_pe_list_of(pes), options, truth);
-    }
-    if (py::isinstance<MultiPMT>(model)) {
-        return read_out_entries(model.cast<MultiPMT&>(), labelled_pe_list_of(pes), options, truth);
-    }
-    refuse_model(model);
+    return with_model(model,
+                      [&](auto& m) { return read_out_entries(m, labelled_pe_list_of(pes), options, truth); });
 }
 
 constexpr const char* read_out_doc =
